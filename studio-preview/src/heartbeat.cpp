@@ -43,13 +43,15 @@ ShutdownSignal::ShutdownSignal(boost::asio::any_io_executor workers,
 ShutdownSignal::~ShutdownSignal() = default;
 
 void ShutdownSignal::start(std::function<void()> on_fire) {
-    boost::asio::dispatch(strand_, [self = shared_from_this(), on_fire = std::move(on_fire)] {
-        self->on_fire_ = on_fire;
-        self->interrupt_ = platform::watch_interrupt(self->strand_, [weak = std::weak_ptr(self)] {
-            if (auto s = weak.lock()) {
-                s->fire();
-            }
-        });
+    // Registered here, on the caller's thread, so that Ctrl-C is heard from the moment serving
+    // starts; nothing else touches this object before start() returns.
+    on_fire_ = std::move(on_fire);
+    interrupt_ = platform::watch_interrupt(strand_, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->fire();
+        }
+    });
+    boost::asio::dispatch(strand_, [self = shared_from_this()] {
         if (!self->interrupt_) {
             // Without a way to hear Ctrl-C the launcher stops as if it had been pressed.
             self->fire();

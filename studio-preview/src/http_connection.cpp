@@ -25,9 +25,12 @@ Method method_of(http::verb verb) {
     }
 }
 
-bool is_http2_preface(const http::request_parser<http::string_body>& parser) {
-    const auto& req = parser.get();
-    return req.version() == 20 && req.method_string() == "PRI" && req.target() == "*";
+// The first line of the HTTP/2 connection preface.
+constexpr std::string_view http2_preface = "PRI * HTTP/2.0\r\n";
+
+bool starts_with_http2_preface(const beast::flat_buffer& buffer) {
+    const std::string_view data(static_cast<const char*>(buffer.data().data()), buffer.size());
+    return data.substr(0, http2_preface.size()) == http2_preface;
 }
 
 } // namespace
@@ -112,16 +115,12 @@ void HttpConnection::on_read(beast::error_code ec) {
         return;
     }
     if (ec) {
-        if (parser_->is_header_done() && is_http2_preface(*parser_)) {
+        if (starts_with_http2_preface(buffer_)) {
+            // HTTP/2 is not offered: its preface gets no answer at all.
             close();
             return;
         }
         fail_with(400);
-        return;
-    }
-    if (is_http2_preface(*parser_)) {
-        // HTTP/2 is not offered: the preface gets no answer at all.
-        close();
         return;
     }
     const auto& req = parser_->get();

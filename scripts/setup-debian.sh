@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs what building and testing the preview needs on Debian 12, when it is missing.
+#   scripts/setup-debian.sh build   – compiler, CMake, Boost, the media type table
+#   scripts/setup-debian.sh test    – the above, plus GoogleTest, Chromium, Xvfb, Node.js and the
+#                                     npm packages of the browser tests
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+what=${1:-build}
+packages=(g++ cmake ninja-build libboost1.81-dev media-types xdg-utils)
+if [ "$what" = test ]; then
+    packages+=(googletest libgtest-dev chromium xvfb xauth)
+    command -v node >/dev/null 2>&1 || packages+=(nodejs)
+    command -v npm >/dev/null 2>&1 || packages+=(npm)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    if [ "$(id -u)" -eq 0 ]; then
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo apt-get update -qq
+        sudo DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+    else
+        echo "Missing packages (run as root to install them): ${missing[*]}" >&2
+        exit 1
+    fi
+fi
+
+if [ "$what" = test ] && [ -f package-lock.json ]; then
+    npm ci --no-audit --no-fund --loglevel=error
+fi

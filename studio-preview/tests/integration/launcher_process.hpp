@@ -1,0 +1,75 @@
+#pragma once
+
+// Starts the launcher as a child process, the way a user's shell or desktop would, and watches its
+// console lines and exit status.
+//
+// The command defaults to the launcher built next to the tests. STUDIO_PREVIEW_CMD replaces it
+// with another command line (split at spaces), so the same tests drive another build of the
+// launcher, for example one run through a compatibility layer.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace itest {
+
+struct LaunchSettings {
+    std::vector<std::string> args{"--no-open"};
+    std::map<std::string, std::string> env; // added to (or replacing in) the inherited environment
+    bool close_std_streams = false;         // start it with standard output and error closed
+};
+
+class LauncherProcess {
+public:
+    explicit LauncherProcess(LaunchSettings settings = {});
+    ~LauncherProcess();
+
+    LauncherProcess(const LauncherProcess&) = delete;
+    LauncherProcess& operator=(const LauncherProcess&) = delete;
+
+    // Waits until standard output holds at least n lines; false on timeout or exit.
+    bool wait_for_stdout_lines(std::size_t n, std::chrono::milliseconds timeout);
+    // The port of the printed address (after wait_for_stdout_lines(1, ...)), or of the listening
+    // socket found through /proc when the streams are closed.
+    std::uint16_t port();
+
+    void send_signal(int signal);
+    // The exit status once it has ended, or nothing on timeout.
+    std::optional<int> wait_exit(std::chrono::milliseconds timeout);
+    bool running();
+
+    std::string stdout_text();
+    std::string stderr_text();
+    std::vector<std::string> stdout_lines();
+    pid_t pid() const { return pid_; }
+
+    static bool under_compatibility_layer();
+
+private:
+    void pump(int fd, std::string& into);
+
+    pid_t pid_ = -1;
+    int out_fd_ = -1;
+    int err_fd_ = -1;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string out_;
+    std::string err_;
+    std::thread out_thread_;
+    std::thread err_thread_;
+    std::optional<int> exit_status_;
+    std::optional<std::uint16_t> port_;
+};
+
+// A listening TCP port owned by pid, read from /proc (for a launcher that printed nothing).
+std::optional<std::uint16_t> listening_port_of(pid_t pid);
+
+} // namespace itest

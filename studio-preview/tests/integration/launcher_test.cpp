@@ -1,0 +1,201 @@
+// Start-up as a user sees it: the console lines, the browser request and its failures, the
+// command line, missing standard streams, several launchers at once.
+
+#include "fixture.hpp"
+
+#include <cstdlib>
+#include <dirent.h>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+using itest::LaunchSettings;
+using itest::LauncherProcess;
+using itest::LauncherTest;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A temporary folder holding a fake "xdg-open" with the given shell body, to put first on PATH.
+class FakeOpener {
+public:
+    explicit FakeOpener(const std::string& body) {
+        char pattern[] = "/tmp/studio-opener-XXXXXX";
+        dir_ = ::mkdtemp(pattern);
+        const auto script = dir_ / "xdg-open";
+        std::ofstream(script) << "#!/bin/sh\n" << body << "\n";
+        fs::permissions(script, fs::perms::owner_all);
+    }
+    ~FakeOpener() {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    std::string dir() const { return dir_.string(); }
+    std::string path_with_it_first() const {
+        const char* path = std::getenv("PATH");
+        return dir() + ":" + (path != nullptr ? path : "/usr/bin:/bin");
+    }
+    std::string record() const { return (dir_ / "record").string(); }
+    std::string recorded() const { return itest_read(record()); }
+
+private:
+    static std::string itest_read(const std::string& p) {
+        std::ifstream in(p);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    fs::path dir_;
+};
+
+bool has_zombie_child(pid_t parent) {
+    bool found = false;
+    if (DIR* proc = ::opendir("/proc")) {
+        while (const dirent* e = ::readdir(proc)) {
+            std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
+            std::string line;
+            if (!std::getline(stat, line)) {
+                continue;
+            }
+            // pid (comm) state ppid ...
+            const auto close = line.rfind(')');
+            if (close == std::string::npos) {
+                continue;
+            }
+            std::istringstream rest(line.substr(close + 2));
+            char state = 0;
+            long ppid = 0;
+            rest >> state >> ppid;
+            if (ppid == parent && state == 'Z') {
+                found = true;
+            }
+        }
+        ::closedir(proc);
+    }
+    return found;
+}
+
+} // namespace
+
+TEST_F(LauncherTest, PrintsTheAddressAndTheQuitHint) {
+    const auto lines = launcher->stdout_lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(std::regex_match(
+        lines[0], std::regex(R"(QuillCAN Studio Preview: http://127\.0\.0\.1:[1-9][0-9]{0,4}/\?concept=studio&scenario=ready)")))
+        << lines[0];
+    EXPECT_EQ(lines[1], "Close the browser tab (or press Ctrl-C) to quit.");
+    EXPECT_EQ(launcher->stdout_text().back(), '\n');
+    EXPECT_EQ(launcher->stderr_text(), "");
+    if (!LauncherProcess::under_compatibility_layer()) {
+        EXPECT_EQ(itest::listening_port_of(launcher->pid()), port);
+    }
+}
+
+TEST_F(LauncherTest, TwoLaunchersRunSideBySideOnTheirOwnPorts) {
+    LauncherProcess second;
+    ASSERT_TRUE(second.wait_for_stdout_lines(2, 20s));
+    EXPECT_NE(second.port(), port);
+    EXPECT_EQ(itest::fetch(port, "GET", "/")->status, 200);
+    EXPECT_EQ(itest::fetch(second.port(), "GET", "/")->status, 200);
+
+    SKIP_UNLESS_SIGNALS_REACH_THE_LAUNCHER();
+    second.send_signal(SIGINT);
+    ASSERT_TRUE(second.wait_exit(5s));
+    EXPECT_EQ(itest::fetch(port, "GET", "/__studio/ping")->status, 204) << "the first one carries on";
+}
+
+class BrowserOpening : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (LauncherProcess::under_compatibility_layer()) {
+            GTEST_SKIP() << "the browser is opened through xdg-open only on this platform";
+        }
+    }
+    static void stop(LauncherProcess& p) {
+        p.send_signal(SIGINT);
+        p.wait_exit(10s);
+    }
+};
+
+TEST_F(BrowserOpening, TheOpenerGetsThePreviewUrl) {
+    FakeOpener opener("echo \"$1\" > \"" + std::string() + "$(dirname \"$0\")/record\"");
+    LauncherProcess p(LaunchSettings{{}, {{"PATH", opener.path_with_it_first()}}});
+    ASSERT_TRUE(p.wait_for_stdout_lines(2, 20s));
+    const auto url = p.stdout_lines()[0].substr(std::string("QuillCAN Studio Preview: ").size());
+    for (int i = 0; i < 200 && opener.recorded().empty(); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(opener.recorded(), url + "\n");
+    EXPECT_EQ(itest::fetch(p.port(), "GET", "/")->status, 200);
+    EXPECT_EQ(p.stderr_text(), "");
+    stop(p);
+}
+
+TEST_F(BrowserOpening, OnlyTheExactNoOpenArgumentSkipsTheBrowser) {
+    FakeOpener opener("echo opened >> \"$(dirname \"$0\")/record\"");
+    for (const char* near : {"--NO-OPEN", "--no-open=yes", "-no-open"}) {
+        LauncherProcess p(LaunchSettings{{near, "ignored"}, {{"PATH", opener.path_with_it_first()}}});
+        ASSERT_TRUE(p.wait_for_stdout_lines(2, 20s)) << near;
+        EXPECT_EQ(itest::fetch(p.port(), "GET", "/__studio/ping")->status, 204);
+        stop(p);
+    }
+    EXPECT_EQ(opener.recorded(), "opened\nopened\nopened\n");
+
+    LauncherProcess p(LaunchSettings{{"x", "--no-open"}, {{"PATH", opener.path_with_it_first()}}});
+    ASSERT_TRUE(p.wait_for_stdout_lines(2, 20s));
+    EXPECT_EQ(itest::fetch(p.port(), "GET", "/__studio/ping")->status, 204);
+    stop(p);
+    EXPECT_EQ(opener.recorded(), "opened\nopened\nopened\n") << "--no-open opened a browser";
+}
+
+TEST_F(BrowserOpening, AFailingOpenerIsReportedOnceAndServingGoesOn) {
+    FakeOpener opener("echo noise; echo more noise >&2; exit 3");
+    LauncherProcess p(LaunchSettings{{}, {{"PATH", opener.path_with_it_first()}}});
+    ASSERT_TRUE(p.wait_for_stdout_lines(2, 20s));
+    EXPECT_EQ(itest::fetch(p.port(), "GET", "/")->status, 200);
+    EXPECT_EQ(p.stderr_text(), "Could not open a browser (xdg-open exited with status 3); open the "
+                               "URL above manually.\n");
+    EXPECT_EQ(p.stdout_lines().size(), 2u) << "the opener's own output must not reach our console";
+    stop(p);
+}
+
+TEST_F(BrowserOpening, AMissingOpenerIsReported) {
+    FakeOpener empty_dir("exit 0");
+    fs::remove(fs::path(empty_dir.dir()) / "xdg-open");
+    LauncherProcess p(LaunchSettings{{}, {{"PATH", empty_dir.dir()}}});
+    ASSERT_TRUE(p.wait_for_stdout_lines(2, 20s));
+    EXPECT_EQ(itest::fetch(p.port(), "GET", "/app.js")->status, 200);
+    EXPECT_EQ(p.stderr_text(),
+              "Could not open a browser (xdg-open not found); open the URL above manually.\n");
+    stop(p);
+}
+
+TEST_F(BrowserOpening, AnOpenerThatKeepsRunningDoesNotBlockServingAndIsReaped) {
+    FakeOpener opener("sleep 4");
+    const auto started = std::chrono::steady_clock::now();
+    LauncherProcess p(LaunchSettings{{}, {{"PATH", opener.path_with_it_first()}}});
+    ASSERT_TRUE(p.wait_for_stdout_lines(2, 20s));
+    const auto a = itest::fetch(p.port(), "GET", "/");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->status, 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 4s) << "served only after the opener ended";
+    std::this_thread::sleep_for(5s);
+    EXPECT_FALSE(has_zombie_child(p.pid())) << "the opener was never reaped";
+    EXPECT_EQ(p.stderr_text(), "");
+    stop(p);
+}
+
+TEST(LauncherWithoutStreams, ServesAndStopsWithStandardStreamsClosed) {
+    if (LauncherProcess::under_compatibility_layer()) {
+        GTEST_SKIP() << "the port of a silent launcher is found through /proc, only on this platform";
+    }
+    LauncherProcess p(LaunchSettings{{"--no-open"}, {}, true});
+    const auto port = p.port();
+    const auto a = itest::fetch(port, "GET", "/");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->status, 200);
+    EXPECT_EQ(itest::fetch(port, "GET", "/__studio/ping")->status, 204);
+    p.send_signal(SIGINT);
+    const auto status = p.wait_exit(10s);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 0);
+}

@@ -1,0 +1,138 @@
+#include "raw_http.hpp"
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/string_body.hpp>
+
+#include <algorithm>
+#include <thread>
+
+namespace itest {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+
+RawConnection::RawConnection(std::uint16_t port) : socket_(io_) {
+    boost::system::error_code ec;
+    socket_.connect({asio::ip::address_v4::loopback(), port}, ec);
+    connected_ = !ec;
+}
+
+void RawConnection::send(const std::string& bytes) {
+    boost::system::error_code ec;
+    asio::write(socket_, asio::buffer(bytes), ec);
+}
+
+namespace {
+// Runs one asynchronous operation on io with a deadline; false on timeout (the socket is then
+// cancelled).
+template <class Start>
+bool run_with_deadline(asio::io_context& io, asio::ip::tcp::socket& socket,
+                       std::chrono::milliseconds timeout, Start start) {
+    bool done = false;
+    start(done);
+    io.restart();
+    io.run_for(timeout);
+    if (!done) {
+        boost::system::error_code ec;
+        socket.cancel(ec);
+        io.restart();
+        io.run();
+    }
+    return done;
+}
+} // namespace
+
+std::optional<HttpAnswer> RawConnection::read_answer(bool head_request,
+                                                     std::chrono::milliseconds timeout) {
+    http::response_parser<http::string_body> parser;
+    parser.body_limit(16 * 1024 * 1024);
+    if (head_request) {
+        parser.skip(true);
+    }
+    boost::system::error_code result;
+    const bool finished = run_with_deadline(io_, socket_, timeout, [&](bool& done) {
+        http::async_read(socket_, buffer_, parser,
+                         [&](boost::system::error_code ec, std::size_t) {
+                             result = ec;
+                             done = true;
+                         });
+    });
+    if (!finished || result) {
+        return std::nullopt;
+    }
+    const auto& res = parser.get();
+    HttpAnswer answer;
+    answer.status = static_cast<int>(res.result_int());
+    answer.version = static_cast<int>(res.version());
+    for (const auto& field : res) {
+        std::string name(field.name_string());
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        answer.headers[name] = std::string(field.value());
+    }
+    answer.body = res.body();
+    return answer;
+}
+
+bool RawConnection::closed_by_peer(std::chrono::milliseconds timeout) {
+    if (buffer_.size() > 0) {
+        return false;
+    }
+    char byte = 0;
+    boost::system::error_code result;
+    std::size_t got = 0;
+    const bool finished = run_with_deadline(io_, socket_, timeout, [&](bool& done) {
+        socket_.async_read_some(asio::buffer(&byte, 1),
+                                [&](boost::system::error_code ec, std::size_t n) {
+                                    result = ec;
+                                    got = n;
+                                    done = true;
+                                });
+    });
+    return finished && got == 0 && result;
+}
+
+std::string RawConnection::read_all(std::chrono::milliseconds timeout) {
+    std::string out(static_cast<const char*>(buffer_.data().data()), buffer_.size());
+    buffer_.consume(buffer_.size());
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return out;
+        }
+        char chunk[4096];
+        boost::system::error_code result;
+        std::size_t got = 0;
+        const bool finished = run_with_deadline(io_, socket_, left, [&](bool& done) {
+            socket_.async_read_some(asio::buffer(chunk),
+                                    [&](boost::system::error_code ec, std::size_t n) {
+                                        result = ec;
+                                        got = n;
+                                        done = true;
+                                    });
+        });
+        out.append(chunk, got);
+        if (!finished || result) {
+            return out;
+        }
+    }
+}
+
+std::optional<HttpAnswer> fetch(std::uint16_t port, const std::string& method,
+                                const std::string& target) {
+    RawConnection c(port);
+    if (!c.connected()) {
+        return std::nullopt;
+    }
+    c.send(method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    return c.read_answer(method == "HEAD");
+}
+
+} // namespace itest

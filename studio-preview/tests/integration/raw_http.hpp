@@ -1,0 +1,56 @@
+#pragma once
+
+// A deliberately plain HTTP client for the tests: it writes exactly the bytes a test gives it and
+// parses what comes back, so malformed requests, pipelining and half-sent heads can be tried.
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace itest {
+
+struct HttpAnswer {
+    int status = 0;
+    int version = 0;
+    std::map<std::string, std::string> headers; // lower-case names
+    std::string body;
+
+    bool has(const std::string& name) const { return headers.count(name) > 0; }
+    std::string get(const std::string& name) const {
+        const auto it = headers.find(name);
+        return it == headers.end() ? std::string() : it->second;
+    }
+};
+
+class RawConnection {
+public:
+    explicit RawConnection(std::uint16_t port);
+
+    bool connected() const { return connected_; }
+    void send(const std::string& bytes);
+    // Reads one response; head_request leaves the body out. Nothing on error, timeout or close.
+    std::optional<HttpAnswer> read_answer(bool head_request = false,
+                                          std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // True when the server closed the connection (end of stream or reset) within the timeout.
+    bool closed_by_peer(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Everything received until the server closes (or the timeout passes).
+    std::string read_all(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+private:
+    boost::asio::io_context io_;
+    boost::asio::ip::tcp::socket socket_;
+    boost::beast::flat_buffer buffer_;
+    bool connected_ = false;
+};
+
+// One request on a fresh connection: "GET /x HTTP/1.1" with a host header and Connection: close.
+std::optional<HttpAnswer> fetch(std::uint16_t port, const std::string& method,
+                                const std::string& target);
+
+} // namespace itest

@@ -1,0 +1,25 @@
+#include "http_date.hpp"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+TEST(HttpDate, FormatsImfFixdate) {
+    using namespace std::chrono;
+    EXPECT_EQ(studio::format_http_date(system_clock::time_point(seconds(784111777))),
+              "Sun, 06 Nov 1994 08:49:37 GMT");
+    EXPECT_EQ(studio::format_http_date(system_clock::time_point(seconds(0))),
+              "Thu, 01 Jan 1970 00:00:00 GMT");
+    // A leap day, and fractions of a second are cut off.
+    EXPECT_EQ(studio::format_http_date(system_clock::time_point(seconds(1709251199)) +
+                                       milliseconds(999)),
+              "Thu, 29 Feb 2024 23:59:59 GMT");
+}
+
+TEST(HttpDate, CacheGivesTheCurrentDate) {
+    studio::DateCache cache;
+    const auto a = cache.now();
+    EXPECT_TRUE(std::regex_match(
+        a, std::regex(R"([A-Z][a-z]{2}, \d{2} [A-Z][a-z]{2} \d{4} \d{2}:\d{2}:\d{2} GMT)")))
+        << a;
+}
