@@ -67,9 +67,9 @@ TEST_F(LauncherTest, MalformedRequestIsRejectedAndClosedWithoutHarmingOthers) {
     good.send("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
     ASSERT_TRUE(good.read_answer());
 
-    for (const char* junk : {"HELLO\r\n\r\n", "GET / HTTP/9\r\n\r\n", "GET /\r\n\r\n",
-                             "GET / HTTP/1.1\r\nBad Header\r\n\r\n",
-                             "GET / HTTP/1.1\r\nContent-Length: x\r\n\r\n"}) {
+    for (const char* junk :
+         {"HELLO\r\n\r\n", "GET / HTTP/9\r\n\r\n", "GET /\r\n\r\n",
+          "GET / HTTP/1.1\r\nBad Header\r\n\r\n", "GET / HTTP/1.1\r\nContent-Length: x\r\n\r\n"}) {
         RawConnection bad(port);
         bad.send(junk);
         const auto a = bad.read_answer();

@@ -194,7 +194,9 @@ std::uint16_t LauncherProcess::port() {
     return *port_;
 }
 
-void LauncherProcess::send_signal(int signal) { ::kill(pid_, signal); }
+void LauncherProcess::send_signal(int signal) {
+    ::kill(pid_, signal);
+}
 
 std::optional<int> LauncherProcess::wait_exit(std::chrono::milliseconds timeout) {
     if (exit_status_) {
@@ -215,7 +217,9 @@ std::optional<int> LauncherProcess::wait_exit(std::chrono::milliseconds timeout)
     }
 }
 
-bool LauncherProcess::running() { return !wait_exit(std::chrono::milliseconds(0)).has_value(); }
+bool LauncherProcess::running() {
+    return !wait_exit(std::chrono::milliseconds(0)).has_value();
+}
 
 std::string LauncherProcess::stdout_text() {
     std::lock_guard lock(mutex_);
@@ -257,7 +261,8 @@ std::optional<std::uint16_t> listening_port_of(pid_t pid) {
     while (std::getline(tcp, line)) {
         std::istringstream in(line);
         std::string slot, local, remote, state, queues, timer, retr, uid, timeout, inode;
-        in >> slot >> local >> remote >> state >> queues >> timer >> retr >> uid >> timeout >> inode;
+        in >> slot >> local >> remote >> state >> queues >> timer >> retr >> uid >> timeout >>
+            inode;
         if (state == "0A" && inodes.count(inode) > 0) {
             const auto colon = local.find(':');
             return static_cast<std::uint16_t>(std::stoul(local.substr(colon + 1), nullptr, 16));

@@ -14,10 +14,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <thread>
 #include <vector>
-
-#include <sys/types.h>
 
 namespace itest {
 

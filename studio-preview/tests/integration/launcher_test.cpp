@@ -9,9 +9,9 @@
 #include <regex>
 #include <thread>
 
-using itest::LaunchSettings;
 using itest::LauncherProcess;
 using itest::LauncherTest;
+using itest::LaunchSettings;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
@@ -80,7 +80,9 @@ TEST_F(LauncherTest, PrintsTheAddressAndTheQuitHint) {
     const auto lines = launcher->stdout_lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_TRUE(std::regex_match(
-        lines[0], std::regex(R"(QuillCAN Studio Preview: http://127\.0\.0\.1:[1-9][0-9]{0,4}/\?concept=studio&scenario=ready)")))
+        lines[0],
+        std::regex(
+            R"(QuillCAN Studio Preview: http://127\.0\.0\.1:[1-9][0-9]{0,4}/\?concept=studio&scenario=ready)")))
         << lines[0];
     EXPECT_EQ(lines[1], "Close the browser tab (or press Ctrl-C) to quit.");
     EXPECT_EQ(launcher->stdout_text().back(), '\n');
@@ -100,7 +102,8 @@ TEST_F(LauncherTest, TwoLaunchersRunSideBySideOnTheirOwnPorts) {
     SKIP_UNLESS_SIGNALS_REACH_THE_LAUNCHER();
     second.send_signal(SIGINT);
     ASSERT_TRUE(second.wait_exit(5s));
-    EXPECT_EQ(itest::fetch(port, "GET", "/__studio/ping")->status, 204) << "the first one carries on";
+    EXPECT_EQ(itest::fetch(port, "GET", "/__studio/ping")->status, 204)
+        << "the first one carries on";
 }
 
 class BrowserOpening : public ::testing::Test {
@@ -133,7 +136,8 @@ TEST_F(BrowserOpening, TheOpenerGetsThePreviewUrl) {
 TEST_F(BrowserOpening, OnlyTheExactNoOpenArgumentSkipsTheBrowser) {
     FakeOpener opener("echo opened >> \"$(dirname \"$0\")/record\"");
     for (const char* near : {"--NO-OPEN", "--no-open=yes", "-no-open"}) {
-        LauncherProcess p(LaunchSettings{{near, "ignored"}, {{"PATH", opener.path_with_it_first()}}});
+        LauncherProcess p(
+            LaunchSettings{{near, "ignored"}, {{"PATH", opener.path_with_it_first()}}});
         ASSERT_TRUE(p.wait_for_stdout_lines(2, 20s)) << near;
         EXPECT_EQ(itest::fetch(p.port(), "GET", "/__studio/ping")->status, 204);
         stop(p);
@@ -177,7 +181,8 @@ TEST_F(BrowserOpening, AnOpenerThatKeepsRunningDoesNotBlockServingAndIsReaped) {
     const auto a = itest::fetch(p.port(), "GET", "/");
     ASSERT_TRUE(a);
     EXPECT_EQ(a->status, 200);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 4s) << "served only after the opener ended";
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 4s)
+        << "served only after the opener ended";
     std::this_thread::sleep_for(5s);
     EXPECT_FALSE(has_zombie_child(p.pid())) << "the opener was never reaped";
     EXPECT_EQ(p.stderr_text(), "");
@@ -186,7 +191,8 @@ TEST_F(BrowserOpening, AnOpenerThatKeepsRunningDoesNotBlockServingAndIsReaped) {
 
 TEST(LauncherWithoutStreams, ServesAndStopsWithStandardStreamsClosed) {
     if (LauncherProcess::under_compatibility_layer()) {
-        GTEST_SKIP() << "the port of a silent launcher is found through /proc, only on this platform";
+        GTEST_SKIP()
+            << "the port of a silent launcher is found through /proc, only on this platform";
     }
     LauncherProcess p(LaunchSettings{{"--no-open"}, {}, true});
     const auto port = p.port();

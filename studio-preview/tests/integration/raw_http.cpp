@@ -1,13 +1,12 @@
 #include "raw_http.hpp"
 
+#include <algorithm>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
-#include <boost/beast/http/read.hpp>
 #include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
-
-#include <algorithm>
 #include <thread>
 
 namespace itest {
@@ -56,11 +55,10 @@ std::optional<HttpAnswer> RawConnection::read_answer(bool head_request,
     }
     boost::system::error_code result;
     const bool finished = run_with_deadline(io_, socket_, timeout, [&](bool& done) {
-        http::async_read(socket_, buffer_, parser,
-                         [&](boost::system::error_code ec, std::size_t) {
-                             result = ec;
-                             done = true;
-                         });
+        http::async_read(socket_, buffer_, parser, [&](boost::system::error_code ec, std::size_t) {
+            result = ec;
+            done = true;
+        });
     });
     if (!finished || result) {
         return std::nullopt;

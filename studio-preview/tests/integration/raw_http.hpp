@@ -6,7 +6,6 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -35,8 +34,9 @@ public:
     bool connected() const { return connected_; }
     void send(const std::string& bytes);
     // Reads one response; head_request leaves the body out. Nothing on error, timeout or close.
-    std::optional<HttpAnswer> read_answer(bool head_request = false,
-                                          std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    std::optional<HttpAnswer>
+    read_answer(bool head_request = false,
+                std::chrono::milliseconds timeout = std::chrono::seconds(5));
     // True when the server closed the connection (end of stream or reset) within the timeout.
     bool closed_by_peer(std::chrono::milliseconds timeout = std::chrono::seconds(5));
     // Everything received until the server closes (or the timeout passes).

@@ -12,7 +12,8 @@ const std::string inserted = "  <meta name=\"quillcan-studio-launcher\" content=
 
 void expect_date(const itest::HttpAnswer& a) {
     EXPECT_TRUE(std::regex_match(
-        a.get("date"), std::regex(R"([A-Z][a-z]{2}, \d{2} [A-Z][a-z]{2} \d{4} \d{2}:\d{2}:\d{2} GMT)")))
+        a.get("date"),
+        std::regex(R"([A-Z][a-z]{2}, \d{2} [A-Z][a-z]{2} \d{4} \d{2}:\d{2}:\d{2} GMT)")))
         << a.get("date");
 }
 } // namespace
@@ -86,9 +87,9 @@ TEST_F(LauncherTest, HeadGivesTheGetHeadersWithoutABody) {
 }
 
 TEST_F(LauncherTest, FailuresAnswerWithTheirStatusAndNoBody) {
-    for (const char* target : {"/App.js", "/app.js/", "/a/b", "/__studio", "/nope.css", "/%zz",
-                               "/__studio/ping/", "/..%2F..%2Fetc%2Fpasswd", "/%2e%2e",
-                               "/app.js%00", "/.%5Capp.js"}) {
+    for (const char* target :
+         {"/App.js", "/app.js/", "/a/b", "/__studio", "/nope.css", "/%zz", "/__studio/ping/",
+          "/..%2F..%2Fetc%2Fpasswd", "/%2e%2e", "/app.js%00", "/.%5Capp.js"}) {
         const auto a = fetch(port, "GET", target);
         ASSERT_TRUE(a) << target;
         EXPECT_EQ(a->status, 404) << target;

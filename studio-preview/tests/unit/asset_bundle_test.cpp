@@ -1,10 +1,9 @@
 #include "asset_bundle.hpp"
 
-#include <gtest/gtest.h>
-
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <string>
 #include <vector>

@@ -1,8 +1,7 @@
 #include "heartbeat.hpp"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <gtest/gtest.h>
 #include <thread>
 #include <vector>
 
@@ -11,8 +10,12 @@ using studio::HeartbeatState;
 using studio::watchdog_gives_up;
 
 namespace {
-HeartbeatState::Snapshot never() { return {false, 0}; }
-HeartbeatState::Snapshot pinged_at(std::uint64_t ms) { return {true, ms}; }
+HeartbeatState::Snapshot never() {
+    return {false, 0};
+}
+HeartbeatState::Snapshot pinged_at(std::uint64_t ms) {
+    return {true, ms};
+}
 } // namespace
 
 TEST(WatchdogDecision, WaitsNinetySecondsForTheFirstPing) {

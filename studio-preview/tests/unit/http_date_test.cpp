@@ -1,7 +1,6 @@
 #include "http_date.hpp"
 
 #include <gtest/gtest.h>
-
 #include <regex>
 
 TEST(HttpDate, FormatsImfFixdate) {
@@ -11,9 +10,9 @@ TEST(HttpDate, FormatsImfFixdate) {
     EXPECT_EQ(studio::format_http_date(system_clock::time_point(seconds(0))),
               "Thu, 01 Jan 1970 00:00:00 GMT");
     // A leap day, and fractions of a second are cut off.
-    EXPECT_EQ(studio::format_http_date(system_clock::time_point(seconds(1709251199)) +
-                                       milliseconds(999)),
-              "Thu, 29 Feb 2024 23:59:59 GMT");
+    EXPECT_EQ(
+        studio::format_http_date(system_clock::time_point(seconds(1709251199)) + milliseconds(999)),
+        "Thu, 29 Feb 2024 23:59:59 GMT");
 }
 
 TEST(HttpDate, CacheGivesTheCurrentDate) {

@@ -1,7 +1,6 @@
 #include "launch_options.hpp"
 
 #include <gtest/gtest.h>
-
 #include <vector>
 
 namespace {
@@ -14,8 +13,8 @@ TEST(LaunchOptions, NoOpenMustBeAnExactWholeArgument) {
     EXPECT_FALSE(no_open({}));
     EXPECT_TRUE(no_open({"--no-open"}));
     EXPECT_TRUE(no_open({"whatever", "--no-open", "-x"}));
-    for (const char* near : {"--NO-OPEN", "--no-open=1", "-no-open", "--no-open ", "no-open",
-                             "--no-opener"}) {
+    for (const char* near :
+         {"--NO-OPEN", "--no-open=1", "-no-open", "--no-open ", "no-open", "--no-opener"}) {
         EXPECT_FALSE(no_open({near})) << near;
     }
 }

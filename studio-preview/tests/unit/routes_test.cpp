@@ -16,8 +16,7 @@ studio::Router make_router(std::shared_ptr<studio::HeartbeatState>* out = nullpt
     return studio::Router(hb);
 }
 
-const std::string marker_line =
-    std::string("  ") + std::string(studio::launcher_marker) + "\n";
+const std::string marker_line = std::string("  ") + std::string(studio::launcher_marker) + "\n";
 
 } // namespace
 
@@ -42,8 +41,8 @@ TEST(MatchRoute, LiteralsComeFirstAndNameIsOneNonEmptySegment) {
     EXPECT_EQ(studio::match_route("/index%2Ehtml").kind, RouteKind::asset);
     EXPECT_EQ(studio::match_route("/__studio").kind, RouteKind::asset);
 
-    for (const char* none : {"/app.js/", "/a/b", "//", "", "*", "app.js", "/__studio/ping/",
-                             "/__studio/x"}) {
+    for (const char* none :
+         {"/app.js/", "/a/b", "//", "", "*", "app.js", "/__studio/ping/", "/__studio/x"}) {
         EXPECT_EQ(studio::match_route(none).kind, RouteKind::none) << none;
     }
 }
@@ -66,18 +65,24 @@ TEST(Utf8, ValidationRejectsEveryMalformedForm) {
     EXPECT_TRUE(studio::is_valid_utf8("plain"));
     EXPECT_TRUE(studio::is_valid_utf8("\xC2\xB7 \xE2\x80\x94 \xEF\xBC\x8B \xF0\x9F\x98\x80"));
     EXPECT_TRUE(studio::is_valid_utf8("\xF4\x8F\xBF\xBF")); // U+10FFFF
-    for (const char* bad : {"\xFF", "\x80", "\xC0\x80", "\xC1\xBF", "\xE0\x80\xAF",
-                            "\xED\xA0\x80", "\xF0\x80\x80\xAF", "\xF4\x90\x80\x80", "\xF5\x80",
-                            "\xE2\x80", "abc\xC3"}) {
+    for (const char* bad :
+         {"\xFF", "\x80", "\xC0\x80", "\xC1\xBF", "\xE0\x80\xAF", "\xED\xA0\x80",
+          "\xF0\x80\x80\xAF", "\xF4\x90\x80\x80", "\xF5\x80", "\xE2\x80", "abc\xC3"}) {
         EXPECT_FALSE(studio::is_valid_utf8(bad)) << bad;
     }
 }
 
 TEST(Utf8, LossyConversionReplacesEachMaximalInvalidPart) {
     EXPECT_EQ(studio::to_utf8_lossy("ok"), "ok");
-    EXPECT_EQ(studio::to_utf8_lossy("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(studio::to_utf8_lossy("a\xFF"
+                                    "b"),
+              "a\xEF\xBF\xBD"
+              "b");
     // A truncated three-byte sequence is one replacement, not two.
-    EXPECT_EQ(studio::to_utf8_lossy("\xE2\x80" "x"), "\xEF\xBF\xBD" "x");
+    EXPECT_EQ(studio::to_utf8_lossy("\xE2\x80"
+                                    "x"),
+              "\xEF\xBF\xBD"
+              "x");
     EXPECT_EQ(studio::to_utf8_lossy("\xC0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(studio::to_utf8_lossy("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 }
@@ -87,8 +92,8 @@ TEST(LauncherMarker, IsInsertedOnItsOwnLineBeforeTheFirstHeadEnd) {
     const std::string doc = "<html><head><title>t</title></head><body></head></body></html>";
     const auto out = studio::with_launcher_marker(doc);
     EXPECT_EQ(out.size(), doc.size() + 53);
-    EXPECT_EQ(out, "<html><head><title>t</title>" + marker_line +
-                       "</head><body></head></body></html>");
+    EXPECT_EQ(out,
+              "<html><head><title>t</title>" + marker_line + "</head><body></head></body></html>");
 }
 
 TEST(LauncherMarker, KeepsCrLfDocumentsAndUsesABareLineFeed) {
@@ -124,7 +129,8 @@ TEST(Router, IndexAndIndexHtmlServeTheDocumentWithTheMarker) {
     EXPECT_EQ(body.size(), file->bytes.size() + 53);
     const auto first = body.find(marker_line);
     ASSERT_NE(first, std::string::npos);
-    EXPECT_EQ(body.find(studio::launcher_marker, first + marker_line.size()), std::string::npos) << "only once";
+    EXPECT_EQ(body.find(studio::launcher_marker, first + marker_line.size()), std::string::npos)
+        << "only once";
     EXPECT_EQ(body.compare(first + marker_line.size(), 7, "</head>"), 0);
     EXPECT_EQ(body.find("</head>"), first + marker_line.size());
 }
