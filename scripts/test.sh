@@ -7,6 +7,12 @@ scripts/setup-debian.sh test
 cmake --preset release >/dev/null
 cmake --build --preset release
 ctest --preset release
+# The same tests under AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer.
+for preset in asan tsan; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    ctest --preset "$preset"
+done
 if [ -f package.json ]; then
     STUDIO_PREVIEW_BIN="$PWD/build/release/studio-preview/studio-preview" npm test
 fi

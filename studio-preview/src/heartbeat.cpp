@@ -29,7 +29,15 @@ bool watchdog_gives_up(SteadyClock::duration elapsed, HeartbeatState::Snapshot s
     if (!state.pinged) {
         return elapsed > first_ping_grace;
     }
-    const auto last_ping = std::chrono::milliseconds(state.last_ping_ms);
+    // A recorded time beyond what the clock can express lies in the future: no silence yet.
+    constexpr auto max_ms = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::duration::max())
+            .count());
+    if (state.last_ping_ms >= max_ms) {
+        return false;
+    }
+    const auto last_ping = std::chrono::duration_cast<SteadyClock::duration>(
+        std::chrono::milliseconds(static_cast<std::int64_t>(state.last_ping_ms)));
     if (elapsed < last_ping) {
         return false;
     }
