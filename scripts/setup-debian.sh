@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 what=${1:-build}
 packages=(g++ cmake ninja-build libboost1.81-dev media-types xdg-utils)
 if [ "$what" = test ]; then
-    packages+=(googletest libgtest-dev chromium xvfb xauth)
+    packages+=(googletest libgtest-dev chromium xvfb xauth clang libclang-rt-14-dev)
     command -v node >/dev/null 2>&1 || packages+=(nodejs)
     command -v npm >/dev/null 2>&1 || packages+=(npm)
 fi

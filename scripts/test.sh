@@ -13,6 +13,8 @@ for preset in asan tsan; do
     cmake --build --preset "$preset"
     ctest --preset "$preset"
 done
+# Fuzzing of the request path and of the name decoding, bounded in time.
+scripts/fuzz.sh
 if [ -f package.json ]; then
     STUDIO_PREVIEW_BIN="$PWD/build/release/studio-preview/studio-preview" npm test
 fi
