@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -91,6 +92,12 @@ LauncherProcess::LauncherProcess(LaunchSettings settings) {
         } else {
             ::dup2(out_pipe[1], STDOUT_FILENO);
             ::dup2(err_pipe[1], STDERR_FILENO);
+        }
+        if (settings.max_open_files) {
+            rlimit limit{};
+            ::getrlimit(RLIMIT_NOFILE, &limit);
+            limit.rlim_cur = *settings.max_open_files;
+            ::setrlimit(RLIMIT_NOFILE, &limit);
         }
         // Keep the test runner's own signal handling out of the launcher's way.
         ::signal(SIGINT, SIG_DFL);
@@ -240,7 +247,8 @@ std::vector<std::string> LauncherProcess::stdout_lines() {
     return lines;
 }
 
-std::optional<std::uint16_t> listening_port_of(pid_t pid) {
+namespace {
+std::set<std::string> socket_inodes_of(pid_t pid) {
     std::set<std::string> inodes;
     const std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
     if (DIR* dir = ::opendir(fd_dir.c_str())) {
@@ -255,20 +263,49 @@ std::optional<std::uint16_t> listening_port_of(pid_t pid) {
         }
         ::closedir(dir);
     }
-    std::ifstream tcp("/proc/net/tcp");
-    std::string line;
-    std::getline(tcp, line); // header
-    while (std::getline(tcp, line)) {
-        std::istringstream in(line);
-        std::string slot, local, remote, state, queues, timer, retr, uid, timeout, inode;
-        in >> slot >> local >> remote >> state >> queues >> timer >> retr >> uid >> timeout >>
-            inode;
-        if (state == "0A" && inodes.count(inode) > 0) {
-            const auto colon = local.find(':');
-            return static_cast<std::uint16_t>(std::stoul(local.substr(colon + 1), nullptr, 16));
+    return inodes;
+}
+} // namespace
+
+std::vector<ListeningSocket> listening_sockets_of(pid_t pid) {
+    const auto inodes = socket_inodes_of(pid);
+    std::vector<ListeningSocket> found;
+    for (const std::string table : {"tcp", "tcp6"}) {
+        std::ifstream in("/proc/net/" + table);
+        std::string line;
+        std::getline(in, line); // header
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retr, uid, timeout, inode;
+            fields >> slot >> local >> remote >> state >> queues >> timer >> retr >> uid >>
+                timeout >> inode;
+            if (state == "0A" && inodes.count(inode) > 0) {
+                const auto colon = local.find(':');
+                found.push_back(
+                    {table, local.substr(0, colon),
+                     static_cast<std::uint16_t>(std::stoul(local.substr(colon + 1), nullptr, 16))});
+            }
         }
     }
-    return std::nullopt;
+    return found;
+}
+
+std::optional<std::uint16_t> listening_port_of(pid_t pid) {
+    const auto sockets = listening_sockets_of(pid);
+    if (sockets.empty()) {
+        return std::nullopt;
+    }
+    return sockets.front().port;
+}
+
+std::size_t resident_kib(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stoul(line.substr(6));
+        }
+    }
+    return 0;
 }
 
 } // namespace itest

@@ -24,6 +24,7 @@ struct LaunchSettings {
     std::vector<std::string> args{"--no-open"};
     std::map<std::string, std::string> env; // added to (or replacing in) the inherited environment
     bool close_std_streams = false;         // start it with standard output and error closed
+    std::optional<unsigned long> max_open_files; // a lower limit of file descriptors for it
 };
 
 class LauncherProcess {
@@ -70,5 +71,16 @@ private:
 
 // A listening TCP port owned by pid, read from /proc (for a launcher that printed nothing).
 std::optional<std::uint16_t> listening_port_of(pid_t pid);
+
+struct ListeningSocket {
+    std::string table;   // "tcp" or "tcp6"
+    std::string address; // as /proc shows it, e.g. "0100007F" for 127.0.0.1
+    std::uint16_t port = 0;
+};
+// Every listening TCP socket owned by pid, IPv4 and IPv6.
+std::vector<ListeningSocket> listening_sockets_of(pid_t pid);
+
+// Resident memory of pid in KiB (VmRSS), or 0 when unknown.
+std::size_t resident_kib(pid_t pid);
 
 } // namespace itest

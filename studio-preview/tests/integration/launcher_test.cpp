@@ -46,6 +46,13 @@ private:
     fs::path dir_;
 };
 
+LaunchSettings settings_with(std::vector<std::string> args, const std::string& path) {
+    LaunchSettings s;
+    s.args = std::move(args);
+    s.env["PATH"] = path;
+    return s;
+}
+
 bool has_zombie_child(pid_t parent) {
     bool found = false;
     if (DIR* proc = ::opendir("/proc")) {
@@ -126,7 +133,7 @@ protected:
 
 TEST_F(BrowserOpening, TheOpenerGetsThePreviewUrl) {
     FakeOpener opener("echo \"$1\" > \"" + std::string() + "$(dirname \"$0\")/record\"");
-    LauncherProcess p(LaunchSettings{{}, {{"PATH", opener.path_with_it_first()}}});
+    LauncherProcess p(settings_with({}, opener.path_with_it_first()));
     ASSERT_TRUE(p.wait_for_stdout_lines(2, 20s));
     const auto url = p.stdout_lines()[0].substr(std::string("QuillCAN Studio Preview: ").size());
     for (int i = 0; i < 200 && opener.recorded().empty(); ++i) {
@@ -141,15 +148,14 @@ TEST_F(BrowserOpening, TheOpenerGetsThePreviewUrl) {
 TEST_F(BrowserOpening, OnlyTheExactNoOpenArgumentSkipsTheBrowser) {
     FakeOpener opener("echo opened >> \"$(dirname \"$0\")/record\"");
     for (const char* near : {"--NO-OPEN", "--no-open=yes", "-no-open"}) {
-        LauncherProcess p(
-            LaunchSettings{{near, "ignored"}, {{"PATH", opener.path_with_it_first()}}});
+        LauncherProcess p(settings_with({near, "ignored"}, opener.path_with_it_first()));
         ASSERT_TRUE(p.wait_for_stdout_lines(2, 20s)) << near;
         EXPECT_EQ(itest::fetch(p.port(), "GET", "/__studio/ping")->status, 204);
         stop(p);
     }
     EXPECT_EQ(opener.recorded(), "opened\nopened\nopened\n");
 
-    LauncherProcess p(LaunchSettings{{"x", "--no-open"}, {{"PATH", opener.path_with_it_first()}}});
+    LauncherProcess p(settings_with({"x", "--no-open"}, opener.path_with_it_first()));
     ASSERT_TRUE(p.wait_for_stdout_lines(2, 20s));
     EXPECT_EQ(itest::fetch(p.port(), "GET", "/__studio/ping")->status, 204);
     stop(p);
@@ -158,7 +164,7 @@ TEST_F(BrowserOpening, OnlyTheExactNoOpenArgumentSkipsTheBrowser) {
 
 TEST_F(BrowserOpening, AFailingOpenerIsReportedOnceAndServingGoesOn) {
     FakeOpener opener("echo noise; echo more noise >&2; exit 3");
-    LauncherProcess p(LaunchSettings{{}, {{"PATH", opener.path_with_it_first()}}});
+    LauncherProcess p(settings_with({}, opener.path_with_it_first()));
     ASSERT_TRUE(p.wait_for_stdout_lines(2, 20s));
     EXPECT_EQ(itest::fetch(p.port(), "GET", "/")->status, 200);
     EXPECT_EQ(p.stderr_text(), "Could not open a browser (xdg-open exited with status 3); open the "
@@ -170,7 +176,7 @@ TEST_F(BrowserOpening, AFailingOpenerIsReportedOnceAndServingGoesOn) {
 TEST_F(BrowserOpening, AMissingOpenerIsReported) {
     FakeOpener empty_dir("exit 0");
     fs::remove(fs::path(empty_dir.dir()) / "xdg-open");
-    LauncherProcess p(LaunchSettings{{}, {{"PATH", empty_dir.dir()}}});
+    LauncherProcess p(settings_with({}, empty_dir.dir()));
     ASSERT_TRUE(p.wait_for_stdout_lines(2, 20s));
     EXPECT_EQ(itest::fetch(p.port(), "GET", "/app.js")->status, 200);
     EXPECT_EQ(p.stderr_text(),
@@ -181,7 +187,7 @@ TEST_F(BrowserOpening, AMissingOpenerIsReported) {
 TEST_F(BrowserOpening, AnOpenerThatKeepsRunningDoesNotBlockServingAndIsReaped) {
     FakeOpener opener("sleep 4");
     const auto started = std::chrono::steady_clock::now();
-    LauncherProcess p(LaunchSettings{{}, {{"PATH", opener.path_with_it_first()}}});
+    LauncherProcess p(settings_with({}, opener.path_with_it_first()));
     ASSERT_TRUE(p.wait_for_stdout_lines(2, 20s));
     const auto a = itest::fetch(p.port(), "GET", "/");
     ASSERT_TRUE(a);
@@ -199,7 +205,9 @@ TEST(LauncherWithoutStreams, ServesAndStopsWithStandardStreamsClosed) {
         GTEST_SKIP()
             << "the port of a silent launcher is found through /proc, only on this platform";
     }
-    LauncherProcess p(LaunchSettings{{"--no-open"}, {}, true});
+    LaunchSettings silent;
+    silent.close_std_streams = true;
+    LauncherProcess p(silent);
     const auto port = p.port();
     const auto a = itest::fetch(port, "GET", "/");
     ASSERT_TRUE(a);
