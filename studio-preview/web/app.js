@@ -320,6 +320,24 @@ function startHeartbeat() {
 // Fixed sample traffic and the catalogue of sample files; nothing here changes
 // over time, so screenshots of the lab are repeatable.
 
+/** The fixed sample traffic, 12 ms apart, shown by the Monitor and aggregated by the Sniffer. */
+const frames = [
+  { t: '00:00.000', dir: 'TX', id: '0x000', node: '—', event: 'NMT · Start all', type: 'nmt', dlc: 2, data: '01 00' },
+  { t: '00:00.012', dir: 'RX', id: '0x701', node: 'Node 1', event: 'Heartbeat', type: 'heartbeat', dlc: 1, data: '05' },
+  { t: '00:00.024', dir: 'RX', id: '0x181', node: 'Node 1', event: 'TPDO1', type: 'pdo', dlc: 8, data: '4A 01 00 00 20 03 00 00' },
+  { t: '00:00.036', dir: 'RX', id: '0x702', node: 'Node 2', event: 'Heartbeat', type: 'heartbeat', dlc: 1, data: '05' },
+  { t: '00:00.048', dir: 'RX', id: '0x282', node: 'Node 2', event: 'TPDO2', type: 'pdo', dlc: 4, data: '10 27 00 00' },
+  { t: '00:00.060', dir: 'TX', id: '0x602', node: 'Node 2', event: 'SDO request', type: 'sdo', dlc: 8, data: '40 00 10 00 00 00 00 00' },
+  { t: '00:00.072', dir: 'RX', id: '0x582', node: 'Node 2', event: 'SDO response', type: 'sdo', dlc: 8, data: '43 00 10 00 91 01 00 00' },
+  { t: '00:00.084', dir: 'RX', id: '0x703', node: 'Node 3', event: 'Heartbeat', type: 'heartbeat', dlc: 1, data: '05' },
+  { t: '00:00.096', dir: 'RX', id: '0x181', node: 'Node 1', event: 'TPDO1', type: 'pdo', dlc: 8, data: '4B 01 00 00 20 03 00 00' },
+  {
+    t: '00:00.108', dir: 'RX', id: '0x58A', node: 'Node 10', event: 'SDO · 0x1008 device name', type: 'sdo', dlc: 8,
+    data: '43 08 10 00 43 41 4E 6F',
+    vstring: 'CANopen VISIBLE_STRING 0x1008 device-name: TEVOLARK QuillCAN motor-drive node 10, DS301 profile, FW 1.4.2, SN QX-2026-00142 rev1',
+  },
+];
+
 // ── Monitor view ──
 // The pause button is wired with the shell (see Wiring); `paused` is shell state.
 
@@ -379,6 +397,16 @@ $('#load-a2l').addEventListener('click', () => typeof loadFile === 'function' &&
 
 $('#notices').addEventListener('change', (event) => typeof setNotice === 'function' && setNotice(event.target.value));
 $('#show-qr-picker').addEventListener('click', () => typeof openQrPicker === 'function' && openQrPicker());
+
+// Each view attaches its own controls' handlers in its wire function.
+typeof wireMonitor === 'function' && wireMonitor();
+typeof wireNotices === 'function' && wireNotices();
+typeof wireFiles === 'function' && wireFiles();
+typeof wireObjects === 'function' && wireObjects();
+typeof wireTransmit === 'function' && wireTransmit();
+typeof wireDaq === 'function' && wireDaq();
+typeof wireSniffer === 'function' && wireSniffer();
+typeof wirePlots === 'function' && wirePlots();
 
 // ── Start-up ──
 
