@@ -150,6 +150,9 @@ void LauncherProcess::pump(int fd, std::string& into) {
         into.append(buffer, static_cast<std::size_t>(n));
         changed_.notify_all();
     }
+    std::lock_guard lock(mutex_);
+    ++streams_closed_;
+    changed_.notify_all();
 }
 
 bool LauncherProcess::wait_for_stdout_lines(std::size_t n, std::chrono::milliseconds timeout) {
@@ -215,6 +218,11 @@ std::optional<int> LauncherProcess::wait_exit(std::chrono::milliseconds timeout)
         const auto r = ::waitpid(pid_, &status, WNOHANG);
         if (r == pid_) {
             exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            // Let the readers collect what the process wrote just before it ended.
+            std::unique_lock lock(mutex_);
+            const int streams = out_fd_ >= 0 ? 2 : 0;
+            changed_.wait_for(lock, std::chrono::seconds(2),
+                              [&] { return streams_closed_ >= streams; });
             return exit_status_;
         }
         if (std::chrono::steady_clock::now() >= deadline) {

@@ -65,6 +65,7 @@ private:
     std::string err_;
     std::thread out_thread_;
     std::thread err_thread_;
+    int streams_closed_ = 0;
     std::optional<int> exit_status_;
     std::optional<std::uint16_t> port_;
 };

@@ -1,0 +1,48 @@
+// Fatal start-up errors: one report on standard error naming the failed step, status 101. The
+// failures are forced by preloading a library that makes one system call fail.
+
+#include "fixture.hpp"
+
+using itest::LauncherProcess;
+using itest::LaunchSettings;
+using namespace std::chrono_literals;
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
+
+struct FatalCase {
+    const char* fail;
+    const char* report;
+};
+
+class FatalStartUp : public ::testing::TestWithParam<FatalCase> {};
+
+} // namespace
+
+TEST_P(FatalStartUp, ReportsTheStepAndExitsWith101) {
+    if (LauncherProcess::under_compatibility_layer() || sanitized) {
+        GTEST_SKIP() << "system calls are made to fail by preloading a library, which needs a "
+                        "plain native build";
+    }
+    LaunchSettings settings;
+    settings.env["LD_PRELOAD"] = FAILING_CALLS_SHIM;
+    settings.env["STUDIO_FAIL"] = GetParam().fail;
+    LauncherProcess p(settings);
+    const auto status = p.wait_exit(10s);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 101);
+    EXPECT_EQ(p.stderr_text(), std::string(GetParam().report) + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, FatalStartUp,
+    ::testing::Values(FatalCase{"thread", "Failed building the Runtime: Resource temporarily "
+                                          "unavailable"},
+                      FatalCase{"bind", "bind a loopback port: Address already in use"},
+                      FatalCase{"getsockname", "local addr: No buffer space available"}),
+    [](const auto& info) { return std::string(info.param.fail); });
