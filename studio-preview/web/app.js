@@ -563,6 +563,21 @@ function renderSnifferDecode(row, bytes) {
 function snifferTxByte(value) {
   const input = el('input', { class: 'byte-input', maxlength: '2', placeholder: '00', spellcheck: 'false' });
   input.value = value ?? '';
+  // Text inserted in one go (pasted, dropped) would be cut to the maximum
+  // length before its non-hex characters are dropped, so "x9C" would leave
+  // "9". Such an insertion is cleaned first and then cut.
+  input.addEventListener('beforeinput', (event) => {
+    const text = event.data ?? event.dataTransfer?.getData('text/plain') ?? '';
+    if (!event.inputType.startsWith('insert') || text.length < 2) return;
+    event.preventDefault();
+    const start = input.selectionStart ?? input.value.length;
+    const end = input.selectionEnd ?? start;
+    const inserted = text.replace(/[^0-9a-fA-F]/g, '');
+    const next = `${input.value.slice(0, start)}${inserted}${input.value.slice(end)}`.replace(/[^0-9a-fA-F]/g, '').slice(0, 2);
+    input.value = next;
+    const caret = Math.min(start + inserted.length, next.length);
+    input.setSelectionRange(caret, caret);
+  });
   input.addEventListener('input', () => {
     const clean = input.value.replace(/[^0-9a-fA-F]/g, '').slice(0, 2);
     if (clean !== input.value) input.value = clean;
