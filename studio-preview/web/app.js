@@ -568,7 +568,8 @@ function snifferTxByte(value) {
   // "9". Such an insertion is cleaned first and then cut.
   input.addEventListener('beforeinput', (event) => {
     const text = event.data ?? event.dataTransfer?.getData('text/plain') ?? '';
-    if (!event.inputType.startsWith('insert') || text.length < 2) return;
+    if (!event.cancelable || event.isComposing || !/^insert(Text|FromPaste|FromDrop|ReplacementText)$/.test(event.inputType)
+      || text.length < 2) return;
     event.preventDefault();
     const start = input.selectionStart ?? input.value.length;
     const end = input.selectionEnd ?? start;
@@ -644,10 +645,12 @@ function snifferTxRow(seed = {}) {
     sync();
   });
   period.addEventListener('input', sync);
-  // Digits only: other characters are refused as they are typed, and anything
-  // that still gets in (a pasted value) is cleaned; more than 8 becomes 8.
+  // Digits only: other characters are refused as they are typed (a number
+  // field would otherwise keep showing "4e" while reporting an empty value),
+  // and anything that still gets in (a pasted value) is cleaned; more than 8
+  // becomes 8.
   dlc.addEventListener('beforeinput', (event) => {
-    if (event.data && /[^0-9]/.test(event.data)) event.preventDefault();
+    if (event.inputType === 'insertText' && event.data && /[^0-9]/.test(event.data)) event.preventDefault();
   });
   dlc.addEventListener('input', () => {
     let clean = dlc.value.replace(/[^0-9]/g, '');
