@@ -354,6 +354,346 @@ const frames = [
 // ── DAQ view ──
 
 // ── Sniffer view ──
+// The sample traffic aggregated per CAN identifier, a bit inspector and a
+// decoder for the selected identifier's bytes, and a transmit table whose rows
+// only change their own run state (nothing is sent). The receive side is
+// recomputed from `frames` on every render; the transmit table keeps its state
+// in its own rows.
+
+/** Nominal period per identifier, as shown in the Period column; "—" means not periodic. */
+const snifferPeriods = {
+  '0x000': '—',
+  '0x701': '1000',
+  '0x702': '1000',
+  '0x703': '1000',
+  '0x181': '100',
+  '0x282': '100',
+  '0x602': '—',
+  '0x582': '—',
+};
+
+/** Identifier of the selected receive row, or null. */
+let snifferSelected = null;
+/** Index of the selected byte within the selected row's payload. */
+let snifferByte = 0;
+
+/**
+ * The word multiplier. One element for the page's life: every decoder render
+ * moves it into the new list instead of making a new one, so its value, caret
+ * and focus survive the re-render that each keystroke in it triggers.
+ */
+const snifferMult = el('input', {
+  type: 'number', step: '0.001', value: '1', id: 'sniffer-mult', class: 'mult-input', 'aria-label': 'Multiplier',
+});
+
+/** Period text of an identifier; identifiers outside the table are not periodic. */
+function snifferPeriod(id) {
+  return Object.hasOwn(snifferPeriods, id) ? snifferPeriods[id] : '—';
+}
+
+/** Value of a two-digit hex text; 0 when it does not parse. */
+function snifferHex(text) {
+  const value = Number.parseInt(text, 16);
+  return Number.isNaN(value) ? 0 : value;
+}
+
+/**
+ * One row per identifier, in order of first appearance: a copy of the first
+ * frame with that identifier, whose time, payload and DLC later frames replace,
+ * and `count`, the number of frames that carried it.
+ */
+function snifferAggregate() {
+  const rows = new Map();
+  for (const frame of frames) {
+    const row = rows.get(frame.id);
+    if (row) {
+      row.t = frame.t;
+      row.data = frame.data;
+      row.dlc = frame.dlc;
+      row.count += 1;
+    } else {
+      rows.set(frame.id, { ...frame, count: 1 });
+    }
+  }
+  return [...rows.values()];
+}
+
+/** Selecting a row always starts at its first byte. */
+function selectSnifferRow(id) {
+  snifferSelected = id;
+  snifferByte = 0;
+  renderSniffer();
+}
+
+/** Rebuilds the receive table and its count from the aggregate and the filter, then the inspector. */
+function renderSniffer() {
+  const query = $('#sniffer-filter').value.trim().toLowerCase();
+  const shown = snifferAggregate().filter((row) =>
+    [row.id, row.event, row.type, row.data].join(' ').toLowerCase().includes(query));
+  $('#sniffer-count').textContent = shown.length === 1 ? '1 ID' : `${shown.length} IDs`;
+  $('#sniffer-rows').replaceChildren(...shown.map((row) => el('tr', {
+    dataset: { type: row.type },
+    class: row.id === snifferSelected ? 'selected' : null,
+    onclick: () => selectSnifferRow(row.id),
+  },
+  el('td', { class: 'time', text: row.t }),
+  el('td', { class: 'id', text: row.id }),
+  el('td', { class: 'event' }, el('span', { class: `chip type-${row.type}`, text: row.event })),
+  el('td', { class: 'dlc num', text: String(row.dlc) }),
+  el('td', { class: 'payload', text: row.data }),
+  el('td', { class: 'num count-cell', text: String(row.count) }),
+  el('td', { class: 'num', text: snifferPeriod(row.id) }))));
+  renderSnifferInspector();
+}
+
+/** The two summary lines: identifiers seen (whatever the filter) and periodic identifiers. */
+function renderSnifferControl() {
+  const periods = Object.values(snifferPeriods);
+  const active = periods.filter((period) => period !== '—').length;
+  $('#sniffer-control').replaceChildren(
+    el('dt', { text: 'Unique IDs' }), el('dd', { text: String(snifferAggregate().length) }),
+    el('dt', { text: 'Periodic' }), el('dd', { text: `${active} active / ${periods.length}` }),
+  );
+}
+
+/** Rebuilds the bit inspector of the selected identifier (filtered out or not), then the decoder. */
+function renderSnifferInspector() {
+  renderSnifferControl();
+  const inspect = $('#sniffer-inspect');
+  const row = snifferAggregate().find((candidate) => candidate.id === snifferSelected);
+  if (!row) {
+    inspect.replaceChildren(el('p', { class: 'muted', text: 'Select a frame to inspect its bytes.' }));
+    renderSnifferDecode(null, []);
+    return;
+  }
+  const bytes = row.data.split(/\s+/).filter((piece) => piece !== '');
+  if (!(snifferByte < bytes.length)) snifferByte = 0;
+
+  const head = el('div', { class: 'inspect-head', text: `${row.id} · ${row.event} · [${row.dlc}]` });
+  const grid = el('div', { class: 'bit-grid' }, ...bytes.map((hex, index) => {
+    const value = snifferHex(hex);
+    const bits = [];
+    for (let bit = 7; bit >= 0; bit -= 1) {
+      const on = (value >> bit) & 1;
+      bits.push(el('i', { class: on ? 'on' : '', text: String(on) }));
+    }
+    return el('div', {
+      class: index === snifferByte ? 'bit-byte selected' : 'bit-byte',
+      onclick: () => {
+        snifferByte = index;
+        renderSnifferInspector();
+      },
+    },
+    el('span', { class: 'bit-idx', text: `B${index}` }),
+    el('span', { class: 'bit-hex', text: hex }),
+    el('span', { class: 'bit-bits' }, ...bits));
+  }));
+  inspect.replaceChildren(head, grid);
+  renderSnifferDecode(row, bytes);
+}
+
+/**
+ * Puts the persistent multiplier into `parent` without losing its focus or
+ * caret: an atomic move where the browser has one, otherwise a plain move
+ * followed by giving the focus back.
+ */
+function snifferPlaceMult(parent) {
+  if (typeof parent.moveBefore === 'function' && parent.isConnected && snifferMult.isConnected) {
+    try {
+      parent.moveBefore(snifferMult, null);
+      return;
+    } catch {
+      // Fall through to the plain move.
+    }
+  }
+  const focused = document.activeElement === snifferMult;
+  parent.append(snifferMult);
+  if (focused) snifferMult.focus();
+}
+
+/** Decodes the selected byte of `row`: binary, decimal, hex, the 16-bit word, the scaled word and ASCII. */
+function renderSnifferDecode(row, bytes) {
+  const decode = $('#sniffer-decode');
+  if (!row) {
+    decode.replaceChildren(el('p', { class: 'muted', text: 'Click a byte to decode.' }));
+    return;
+  }
+  const index = snifferByte;
+  const byte = snifferHex(bytes[index]);
+  const next = index + 1 < bytes.length ? snifferHex(bytes[index + 1]) : 0;
+  const word = $('#sniffer-endian').checked ? byte * 256 + next : next * 256 + byte;
+  const mult = Number.parseFloat(snifferMult.value);
+  const result = word * (Number.isFinite(mult) ? mult : 0);
+
+  const multCell = el('dd', { class: 'mult-cell' });
+  const list = el('dl', { class: 'decode-list' },
+    el('dt', { text: 'Selected' }), el('dd', { text: `${row.id} · B${index}` }),
+    el('dt', { text: 'Binary' }), el('dd', { text: byte.toString(2).padStart(8, '0') }),
+    el('dt', { text: 'Decimal' }), el('dd', { text: String(byte) }),
+    el('dt', { text: 'Hex' }), el('dd', { text: `0x${byte.toString(16).toUpperCase().padStart(2, '0')}` }),
+    el('dt', { text: 'Word' }), el('dd', { text: String(word) }),
+    el('dt', { text: 'Word ×' }), multCell,
+    el('dt', { text: 'Result' }), el('dd', { text: result.toFixed(3) }));
+
+  const hasString = typeof row.vstring === 'string';
+  const ascii = el('div', { class: 'decode-ascii' },
+    el('span', {
+      class: 'sub-label',
+      text: hasString ? `ASCII · VISIBLE_STRING (${[...row.vstring].length})` : 'ASCII · full frame',
+    }),
+    el('code', {
+      text: hasString
+        ? row.vstring
+        : bytes.map((hex) => {
+          const code = snifferHex(hex);
+          return code >= 0x20 && code <= 0x7e ? String.fromCharCode(code) : '·';
+        }).join(''),
+    }));
+
+  // The new content goes in before the old leaves, so that the multiplier moves
+  // from one connected list to the other and is never taken out of the page.
+  decode.append(list, ascii);
+  snifferPlaceMult(multCell);
+  for (const child of [...decode.childNodes]) {
+    if (child !== list && child !== ascii) child.remove();
+  }
+}
+
+/** One transmit byte field; typing keeps hex digits only, at most two. */
+function snifferTxByte(value) {
+  const input = el('input', { class: 'byte-input', maxlength: '2', placeholder: '00', spellcheck: 'false' });
+  input.value = value ?? '';
+  // Text inserted in one go (pasted, dropped) would be cut to the maximum
+  // length before its non-hex characters are dropped, so "x9C" would leave
+  // "9". Such an insertion is cleaned first and then cut.
+  input.addEventListener('beforeinput', (event) => {
+    const text = event.data ?? event.dataTransfer?.getData('text/plain') ?? '';
+    if (!event.cancelable || event.isComposing || !/^insert(Text|FromPaste|FromDrop|ReplacementText)$/.test(event.inputType)
+      || text.length < 2) return;
+    event.preventDefault();
+    const start = input.selectionStart ?? input.value.length;
+    const end = input.selectionEnd ?? start;
+    const inserted = text.replace(/[^0-9a-fA-F]/g, '');
+    const next = `${input.value.slice(0, start)}${inserted}${input.value.slice(end)}`.replace(/[^0-9a-fA-F]/g, '').slice(0, 2);
+    input.value = next;
+    const caret = Math.min(start + inserted.length, next.length);
+    input.setSelectionRange(caret, caret);
+  });
+  input.addEventListener('input', () => {
+    const clean = input.value.replace(/[^0-9a-fA-F]/g, '').slice(0, 2);
+    if (clean !== input.value) input.value = clean;
+  });
+  return input;
+}
+
+/**
+ * One transmit row from an optional seed { id, dlc, data, period, running }.
+ * The row is its own state: its fields, and the class `running`.
+ */
+function snifferTxRow(seed = {}) {
+  const seedData = Array.isArray(seed.data) ? seed.data : [];
+  const seedDlc = Number.isFinite(seed.dlc) ? seed.dlc : seedData.length;
+
+  const play = el('button', { type: 'button', class: 'tx-act tx-play', tabindex: '-1' });
+  const period = el('input', { type: 'number', class: 'tx-period', min: '0', 'aria-label': 'Period (ms)' });
+  period.value = seed.period ?? '0';
+  const id = el('input', { class: 'tx-id', spellcheck: 'false', 'aria-label': 'CAN ID' });
+  id.value = seed.id ?? '0x000';
+  const dlc = el('input', { type: 'number', class: 'tx-dlc', min: '0', max: '8', 'aria-label': 'DLC' });
+  dlc.value = String(seedDlc);
+  const bytes = el('div', { class: 'sniffer-bytes' });
+  const remove = el('button', {
+    type: 'button', class: 'tx-act tx-del', tabindex: '-1', title: 'Delete row', 'aria-label': 'Delete row', text: '✕',
+  });
+
+  const row = el('tr', {},
+    el('td', { class: 'num tx-no' }),
+    el('td', { class: 'tx-control' }, play),
+    el('td', { class: 'num' }, period),
+    el('td', {}, id),
+    el('td', { class: 'num' }, dlc),
+    el('td', { class: 'tx-data' }, bytes),
+    el('td', { class: 'tx-actions' }, remove));
+
+  // The byte fields follow the DLC. A field keeps what it held, else takes the
+  // seed's byte, else starts empty; so bytes dropped by a smaller DLC come back
+  // as the seed's when it grows again.
+  const rebuildBytes = () => {
+    const count = Math.min(8, Math.max(0, Number.parseInt(dlc.value, 10) || 0));
+    const held = [...bytes.children].map((field) => field.value);
+    bytes.replaceChildren(...Array.from({ length: count }, (_, index) => {
+      const field = snifferTxByte(held[index] ?? seedData[index] ?? '');
+      field.setAttribute('aria-label', `Byte ${index}`);
+      return field;
+    }));
+  };
+
+  // Only a periodic row (period above 0) can run; the button names what a click does.
+  const periodic = () => Number.parseInt(period.value, 10) > 0;
+  const sync = () => {
+    const isPeriodic = periodic();
+    const running = isPeriodic && row.classList.contains('running');
+    row.classList.toggle('running', running);
+    play.textContent = running ? '■' : '▶';
+    const label = !isPeriodic ? 'Send once' : running ? 'Stop' : 'Start';
+    play.title = label;
+    play.setAttribute('aria-label', label);
+  };
+
+  play.addEventListener('click', () => {
+    if (periodic()) row.classList.toggle('running');
+    sync();
+  });
+  period.addEventListener('input', sync);
+  // Digits only: other characters are refused as they are typed (a number
+  // field would otherwise keep showing "4e" while reporting an empty value),
+  // and anything that still gets in (a pasted value) is cleaned; more than 8
+  // becomes 8.
+  dlc.addEventListener('beforeinput', (event) => {
+    if (event.inputType === 'insertText' && event.data && /[^0-9]/.test(event.data)) event.preventDefault();
+  });
+  dlc.addEventListener('input', () => {
+    let clean = dlc.value.replace(/[^0-9]/g, '');
+    if (clean !== '' && Number(clean) > 8) clean = '8';
+    if (clean !== dlc.value) dlc.value = clean;
+    rebuildBytes();
+  });
+  remove.addEventListener('click', () => {
+    row.remove();
+    snifferTxRenumber();
+  });
+
+  row.classList.toggle('running', Boolean(seed.running));
+  rebuildBytes();
+  sync();
+  return row;
+}
+
+/** Writes each transmit row's position, from 1, into its No. cell. */
+function snifferTxRenumber() {
+  [...$('#sniffer-tx-rows').rows].forEach((row, index) => {
+    row.querySelector('.tx-no').textContent = String(index + 1);
+  });
+}
+
+function addSnifferTxRow(seed) {
+  $('#sniffer-tx-rows').append(snifferTxRow(seed));
+  snifferTxRenumber();
+}
+
+/** The transmit table as it is at start-up: one running periodic row and one single-shot row. */
+function buildSnifferTx() {
+  $('#sniffer-tx-rows').replaceChildren();
+  addSnifferTxRow({ id: '0x600', dlc: 4, data: ['40', '00', '10', '00'], period: '100', running: true });
+  addSnifferTxRow({ id: '0x200', dlc: 2, data: ['01', 'F4'], period: '0' });
+}
+
+function wireSniffer() {
+  $('#sniffer-filter').addEventListener('input', () => renderSniffer());
+  $('#sniffer-endian').addEventListener('change', () => renderSnifferInspector());
+  snifferMult.addEventListener('input', () => renderSnifferInspector());
+  $('#sniffer-tx-add').addEventListener('click', () => addSnifferTxRow());
+}
 
 // ── Plots view ──
 
