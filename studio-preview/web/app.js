@@ -340,10 +340,329 @@ const frames = [
 
 // ── Monitor view ──
 // The pause button is wired with the shell (see Wiring); `paused` is shell state.
+//
+// The traffic is the fixed `frames` list: nothing arrives over time, so the
+// view has no timer. The table body, the count and the no-match line are
+// rebuilt whole from the filter text, the hidden event types and the scenario.
+
+/** Event types switched off with the legend chips; survives scenario changes. */
+const hiddenTypes = new Set();
+
+/** The text a frame is searched in: the visible columns, lower-cased, space-joined. */
+function frameSearchText(frame) {
+  return [frame.t, frame.dir, frame.id, frame.node, frame.event, frame.data].join(' ').toLowerCase();
+}
+
+function frameRow(frame) {
+  return el('tr', { dataset: { type: frame.type } },
+    el('td', { class: 'time', text: frame.t }),
+    el('td', { class: 'dir' }, el('span', { class: `chip ${frame.dir === 'TX' ? 'dir-tx' : 'dir-rx'}`, text: frame.dir })),
+    el('td', { class: 'id', text: frame.id }),
+    el('td', { class: 'node', text: frame.node }),
+    el('td', { class: 'event' }, el('span', { class: `chip type-${frame.type}`, text: frame.event })),
+    el('td', { class: 'dlc num', text: String(frame.dlc) }),
+    el('td', { class: 'payload', text: frame.data }));
+}
+
+/** Rebuilds the traffic table body, the frame count and the no-match line. */
+function renderFrames() {
+  const needle = $('#filter').value.trim().toLowerCase();
+  const shown = frames.filter((frame) => !hiddenTypes.has(frame.type) && frameSearchText(frame).includes(needle));
+  $('#frames').replaceChildren(...shown.map(frameRow));
+  $('#frame-count').textContent = state === 'live' ? `${shown.length} / ${frames.length} frames` : '0 frames';
+  $('#no-matches').hidden = shown.length > 0;
+}
+
+/** Shows or hides one event type; the chip stays pressed while its type is shown. */
+function toggleFrameType(chip) {
+  const type = chip.dataset.type;
+  if (hiddenTypes.has(type)) hiddenTypes.delete(type);
+  else hiddenTypes.add(type);
+  chip.setAttribute('aria-pressed', String(!hiddenTypes.has(type)));
+  renderFrames();
+}
+
+/** Flips the table between comfortable and compact; the button names the density the next click selects. */
+function switchDensity() {
+  const compact = $('#traffic-table').dataset.density !== 'compact';
+  $('#traffic-table').dataset.density = compact ? 'compact' : 'comfortable';
+  $('#density').setAttribute('aria-pressed', String(compact));
+  $('#density').textContent = compact ? 'Comfortable' : 'Compact';
+}
+
+function wireMonitor() {
+  $('#filter').addEventListener('input', () => renderFrames());
+  for (const chip of document.querySelectorAll('.legend .type-chip')) {
+    chip.addEventListener('click', () => toggleFrameType(chip));
+  }
+  $('#density').addEventListener('click', () => switchDensity());
+}
 
 // ── Update notices and QR picker ──
 // Declares `noticeState` (read by updateUrl through currentNotice), setNotice
 // (start-up hands it the query's `notice`), openQrPicker and closeQrPicker.
+//
+// A notice state names a firmware part ("fw-…"), an application part
+// ("app-…"), both "available" parts ("both") or nothing. Flashing and
+// downloading run a 250 ms progress interval; every state change, the
+// interval's included, goes through setNotice, which stops any running
+// interval first, so at most one runs.
+
+const NOTICE_STATES = [
+  'none', 'fw-available', 'fw-flashing', 'fw-done', 'fw-failed',
+  'app-available', 'app-downloading', 'app-applying', 'app-failed', 'both',
+];
+
+/** Firmware on the dongle, firmware shipped with the studio, the next application version. */
+const FW_DEVICE = 'v1.4.2';
+const FW_BUNDLED = 'v1.5.0';
+const APP_NEXT = 'v0.4.0';
+
+const NOTICE_TICK_MS = 250;
+const NOTICE_STEP = 0.04;
+const FW_BLOCKS = 48;
+/** Progress states and the state each one leads to once complete. */
+const NOTICE_PROGRESS_NEXT = { 'fw-flashing': 'fw-done', 'app-downloading': 'app-applying' };
+
+let noticeState = 'none';
+let noticeProgress = 0;
+let noticeTimer = null;
+
+const SVG_NS = 'http://www.w3.org/2000/svg';
+
+/** Stroke-only drawings: view box and elements with their attributes. */
+const ICONS = {
+  download: ['0 0 16 16', [['path', { d: 'M8 2.5v8M4.8 7.3 8 10.5l3.2-3.2M3 13.5h10' }]]],
+  chip: ['0 0 16 16', [
+    ['rect', { x: 4, y: 4, width: 8, height: 8, rx: 1.5 }],
+    ['path', { d: 'M6.5 1.5v2.5M9.5 1.5v2.5M6.5 12v2.5M9.5 12v2.5M1.5 6.5H4M1.5 9.5H4M12 6.5h2.5M12 9.5h2.5' }],
+  ]],
+  check: ['0 0 16 16', [['circle', { cx: 8, cy: 8, r: 6 }], ['path', { d: 'm5.2 8.2 1.9 1.9 3.7-4' }]]],
+  alert: ['0 0 16 16', [['path', { d: 'M8 2.2 14.3 13H1.7Z' }], ['path', { d: 'M8 6.3v3.2M8 11.4v.2' }]]],
+  refresh: ['0 0 16 16', [['path', { d: 'M13 8a5 5 0 1 1-1.5-3.6M13 2.5v3h-3' }]]],
+  close: ['0 0 10 10', [['path', { d: 'm1.5 1.5 7 7M8.5 1.5l-7 7' }]]],
+};
+
+/** Builds one icon of ICONS as an inline SVG element, hidden from assistive technology. */
+function iconSvg(key) {
+  const [viewBox, shapes] = ICONS[key];
+  const svg = document.createElementNS(SVG_NS, 'svg');
+  svg.setAttribute('viewBox', viewBox);
+  svg.setAttribute('aria-hidden', 'true');
+  for (const [tag, attributes] of shapes) {
+    const shape = document.createElementNS(SVG_NS, tag);
+    for (const [name, value] of Object.entries(attributes)) shape.setAttribute(name, String(value));
+    svg.append(shape);
+  }
+  return svg;
+}
+
+/** Enters a notice state; anything that is not one of NOTICE_STATES counts as "none". */
+function setNotice(value) {
+  if (noticeTimer !== null) {
+    clearInterval(noticeTimer);
+    noticeTimer = null;
+  }
+  noticeState = NOTICE_STATES.includes(value) ? value : 'none';
+  noticeProgress = 0;
+  $('#notices').value = noticeState;
+  const next = NOTICE_PROGRESS_NEXT[noticeState];
+  if (next) {
+    noticeTimer = setInterval(() => {
+      noticeProgress = Math.min(1, noticeProgress + NOTICE_STEP);
+      if (noticeProgress >= 1) setNotice(next);
+      else renderNotices();
+    }, NOTICE_TICK_MS);
+  }
+  renderNotices();
+  updateUrl();
+}
+
+/** Row description of a firmware part; `withApp` when an application row stands beside it. */
+function firmwareNotice(part, withApp) {
+  switch (part) {
+    case 'fw-available':
+      return {
+        tone: 'accent', icon: 'chip', text: 'Dongle firmware update available', detail: `${FW_DEVICE} → ${FW_BUNDLED}`,
+        actions: [{ label: 'Update now', kind: 'primary', onClick: () => setNotice('fw-flashing') }],
+        dismiss: () => setNotice(withApp ? 'app-available' : 'none'),
+      };
+    case 'fw-flashing':
+      return {
+        tone: 'busy', icon: 'chip', text: 'Flashing firmware…', detail: FW_BUNDLED,
+        // Math.round rounds halves up, as the labels want, for these non-negative values.
+        progress: { ratio: noticeProgress, label: `${Math.round(noticeProgress * FW_BLOCKS)}/${FW_BLOCKS} blocks` },
+      };
+    case 'fw-done':
+      return {
+        tone: 'ok', icon: 'check', text: 'Firmware updated — device rebooting', detail: FW_BUNDLED,
+        dismiss: () => setNotice('none'),
+      };
+    default: // fw-failed
+      return {
+        tone: 'err', icon: 'alert', text: 'Firmware update failed', detail: 'DFU: device did not re-enumerate',
+        actions: [{ label: 'Retry', onClick: () => setNotice('fw-available') }],
+        dismiss: () => setNotice('none'),
+      };
+  }
+}
+
+/** Row description of an application part; `withFirmware` when a firmware row stands beside it. */
+function applicationNotice(part, withFirmware) {
+  switch (part) {
+    case 'app-available':
+      return {
+        tone: 'info', icon: 'download', text: `QuillCAN ${APP_NEXT} available`, detail: 'signed · 18.2 MB',
+        actions: [
+          { label: 'Update now', kind: 'primary', title: 'Download and replace the running app, then relaunch',
+            onClick: () => setNotice('app-downloading') },
+          { label: 'Release notes' },
+          { label: 'Defer', title: 'Dismiss for this session', onClick: () => setNotice(withFirmware ? 'fw-available' : 'none') },
+        ],
+      };
+    case 'app-downloading':
+      return {
+        tone: 'busy', icon: 'download', text: `Downloading QuillCAN ${APP_NEXT}…`,
+        progress: { ratio: noticeProgress, label: `${Math.round(noticeProgress * 100)} %` },
+      };
+    case 'app-applying':
+      return { tone: 'busy', icon: 'refresh', text: 'Applying update, restarting…', detail: APP_NEXT };
+    default: // app-failed
+      return {
+        tone: 'err', icon: 'alert', text: 'Update failed', detail: 'signature mismatch',
+        actions: [
+          { label: 'Retry', onClick: () => setNotice('app-available') },
+          { label: 'Defer', onClick: () => setNotice('none') },
+        ],
+      };
+  }
+}
+
+/**
+ * Builds one notice row. Its four children (icon, text, progress, actions)
+ * always exist so the row's grid keeps its columns.
+ */
+function noticeRow({ tone, icon, text, detail, progress, actions = [], dismiss }) {
+  const textPart = el('span', { class: 'notice-text' },
+    el('span', { text }),
+    detail ? el('span', { class: 'notice-detail', text: detail }) : null);
+
+  const progressPart = el('span', { class: 'notice-progress' });
+  if (progress) {
+    const fill = el('span', { class: 'fill' });
+    fill.style.width = `${Math.round(progress.ratio * 100)}%`;
+    progressPart.append(el('span', { class: 'track' }, fill), el('span', { class: 'pct', text: progress.label }));
+  }
+
+  const actionsPart = el('span', { class: 'notice-actions' },
+    ...actions.map((action) => el('button', {
+      type: 'button', class: action.kind ?? 'secondary', title: action.title, text: action.label, onclick: action.onClick,
+    })));
+  if (dismiss) {
+    actionsPart.append(el('button', { type: 'button', class: 'secondary dismiss', 'aria-label': 'Dismiss', onclick: dismiss },
+      iconSvg('close')));
+  }
+
+  return el('div', { class: `notice ${tone}`, role: 'status' }, iconSvg(icon), textPart, progressPart, actionsPart);
+}
+
+/** Rebuilds the notices strip: the firmware row first, then the application row. */
+function renderNotices() {
+  const both = noticeState === 'both';
+  const firmware = noticeState.startsWith('fw-') ? noticeState : both ? 'fw-available' : null;
+  const application = noticeState.startsWith('app-') ? noticeState : both ? 'app-available' : null;
+  const rows = [];
+  if (firmware) rows.push(noticeRow(firmwareNotice(firmware, application !== null)));
+  if (application) rows.push(noticeRow(applicationNotice(application, firmware !== null)));
+
+  // The rows are new elements on every tick, so a progress fill would jump
+  // instead of gliding over its 0.2 s transition: start each new fill at the
+  // width the old one had, then move it to its target once laid out.
+  const strip = $('#notices-strip');
+  const oldWidths = [...strip.querySelectorAll('.fill')].map((fill) => fill.style.width);
+  const newFills = rows.flatMap((row) => [...row.querySelectorAll('.fill')]);
+  const targets = newFills.map((fill) => fill.style.width);
+  newFills.forEach((fill, index) => {
+    if (oldWidths[index]) fill.style.width = oldWidths[index];
+  });
+  strip.replaceChildren(...rows);
+  if (newFills.some((fill, index) => fill.style.width !== targets[index])) {
+    void strip.offsetWidth;
+    newFills.forEach((fill, index) => {
+      fill.style.width = targets[index];
+    });
+  }
+}
+
+// The QR picker: three fixed sample codes, one of which the reviewer picks.
+
+const QR_CHOICES = [
+  'r9://203.0.113.10:3010?name=bench-can&bitrate=250000',
+  'r9://203.0.113.20:3010?name=rig-2&bitrate=500000&listen=1',
+  // A code that is no R9 URI: the maker's product page.
+  'https://www.tevolark.example/products/quillcan-studio',
+];
+
+/** Index of the chosen entry, or null; cleared whenever the picker opens. */
+let qrSelected = null;
+/** Where the focus was before the picker opened; it goes back there on close. */
+let qrReturnFocus = null;
+
+function openQrPicker() {
+  const modal = $('#qr-modal');
+  if (!modal.contains(document.activeElement)) qrReturnFocus = document.activeElement;
+  qrSelected = null;
+  renderQrChoices();
+  modal.hidden = false;
+  $('#qr-choices').firstElementChild?.focus();
+}
+
+function closeQrPicker() {
+  const modal = $('#qr-modal');
+  const active = document.activeElement;
+  // Hiding the dialog drops the focus of whatever inside it had it (a click on
+  // the backdrop has already dropped it to the body): hand it back.
+  const lost = !active || active === document.body || modal.contains(active);
+  modal.hidden = true;
+  if (lost && qrReturnFocus?.isConnected) qrReturnFocus.focus();
+  qrReturnFocus = null;
+}
+
+function selectQrChoice(index) {
+  qrSelected = index;
+  renderQrChoices();
+}
+
+/** Rebuilds the choices as a radio group; a choice that had the focus keeps it. */
+function renderQrChoices() {
+  const list = $('#qr-choices');
+  const focused = [...list.children].indexOf(document.activeElement);
+  list.replaceChildren(...QR_CHOICES.map((uri, index) => el('li', {
+    role: 'radio',
+    'aria-checked': String(index === qrSelected),
+    tabindex: '0',
+    onclick: () => selectQrChoice(index),
+    onkeydown: (event) => {
+      if (event.key !== ' ' && event.key !== 'Enter') return;
+      event.preventDefault();
+      selectQrChoice(index);
+    },
+  },
+  el('span', { class: 'ring' }),
+  el('span', { class: 'idx', text: String(index + 1) }),
+  el('span', { class: 'uri', text: uri, title: uri }))));
+  if (focused >= 0) list.children[focused]?.focus();
+  $('#qr-use').disabled = qrSelected === null;
+}
+
+function wireNotices() {
+  $('#qr-cancel').addEventListener('click', () => closeQrPicker());
+  $('#qr-use').addEventListener('click', () => qrSelected !== null && closeQrPicker());
+  $('#qr-modal').addEventListener('click', (event) => event.target === event.currentTarget && closeQrPicker());
+  document.addEventListener('keydown', (event) => {
+    if (event.key === 'Escape' && !$('#qr-modal').hidden) closeQrPicker();
+  });
+}
 
 // ── Sample files and loaded files ──
 
