@@ -37,6 +37,18 @@ function el(tag, props, ...children) {
   return node;
 }
 
+/** Two-digit (or `width`-digit) decimal text of a whole number. */
+const pad = (value, width = 2) => String(value).padStart(width, '0');
+
+/**
+ * The local time of day as "hh:mm:ss.mmm", the time stamp of the transmit
+ * log and the XCP log.
+ */
+function txTimestamp() {
+  const now = new Date();
+  return `${pad(now.getHours())}:${pad(now.getMinutes())}:${pad(now.getSeconds())}.${pad(now.getMilliseconds(), 3)}`;
+}
+
 // ── Constants ──
 
 const CONCEPTS = ['studio', 'bench', 'console'];
