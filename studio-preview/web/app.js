@@ -678,7 +678,692 @@ function wireNotices() {
 
 // ── Sample files and loaded files ──
 
+// The catalogue of sample EDS, DBC and A2L files and the files the user has
+// loaded. Every view of workspace content renders from `loaded`, whose lists
+// hold the very records of `catalog`: a value written in the object tree or a
+// PDO mapping edited in the transmit panel changes the catalogue record, and
+// every view that reads it later sees the change.
+
+/** An EDS object (sub-index as two digits). */
+function edsObject(name, idx, sub, type, access, value) {
+  return { name, idx, sub, type, access, value };
+}
+
+/** A DBC signal: its message's identifier as index, no sub-index. */
+function dbcSignal(name, idx, type, access, value, unit) {
+  const leaf = { name, idx, sub: '—', type, access, value };
+  if (unit !== undefined) leaf.unit = unit;
+  return leaf;
+}
+
+/** An A2L measurement ("DAQ") or characteristic ("CAL"). */
+function a2lObject(name, idx, access, value, unit, addr, amp) {
+  const leaf = { name, idx, sub: '—', type: 'F32', access, value };
+  if (unit !== undefined) leaf.unit = unit;
+  leaf.addr = addr;
+  if (amp !== undefined) leaf.amp = amp;
+  return leaf;
+}
+
+/** The "Communication" group shared by the EDS files (motor.eds adds its mapping groups). */
+const EDS_COMMUNICATION = 'Communication · 0x1000–0x1FFF';
+const EDS_PROFILE = 'Profile · 0x6000–0x9FFF';
+
+/** Every sample file, per type; A2L files are filed under `xcp`. */
+const catalog = {
+  eds: [
+    {
+      type: 'eds',
+      file: 'motor.eds',
+      label: 'CANopen · motor.eds (Node 1 · 0x01)',
+      node: 'Node 1',
+      nodeId: '0x01',
+      rpdos: [{ name: 'RPDO1', cob: '0x200', mapIndex: '0x1600' }],
+      children: [
+        {
+          label: EDS_COMMUNICATION,
+          children: [
+            edsObject('Device type', '0x1000', '00', 'U32', 'ro', '0x00020192'),
+            edsObject('Error register', '0x1001', '00', 'U8', 'ro', '0x00'),
+            edsObject('Manufacturer device name', '0x1008', '00', 'STR', 'ro', 'JCAN Motor Drive'),
+            edsObject('Manufacturer software version', '0x100A', '00', 'STR', 'ro', '1.4.2'),
+            {
+              label: 'RPDO1 mapping · 0x1600',
+              children: [
+                edsObject('Number of entries', '0x1600', '00', 'U8', 'rw', '2'),
+                edsObject('Mapped object 1', '0x1600', '01', 'U32', 'rw', '0x60400010'),
+                edsObject('Mapped object 2', '0x1600', '02', 'U32', 'rw', '0x60710010'),
+              ],
+            },
+            {
+              label: 'TPDO1 mapping · 0x1A00',
+              children: [
+                edsObject('Number of entries', '0x1A00', '00', 'U8', 'rw', '2'),
+                edsObject('Mapped object 1', '0x1A00', '01', 'U32', 'rw', '0x60440010'),
+                edsObject('Mapped object 2', '0x1A00', '02', 'U32', 'rw', '0x60710010'),
+              ],
+            },
+          ],
+        },
+        {
+          label: 'Manufacturer · 0x2000–0x5FFF',
+          children: [
+            edsObject('Motor current', '0x2100', '00', 'I16', 'rw', '0x0000'),
+            edsObject('Drive label', '0x2200', '00', 'STR', 'rw', 'axis-front'),
+          ],
+        },
+        {
+          label: EDS_PROFILE,
+          children: [
+            edsObject('Controlword', '0x6040', '00', 'U16', 'rw', '0x000F'),
+            edsObject('Statusword', '0x6041', '00', 'U16', 'ro', '0x0237'),
+            edsObject('Velocity actual value', '0x6044', '00', 'I16', 'ro', '0x04A1'),
+            edsObject('Target torque', '0x6071', '00', 'I16', 'rw', '0x0000'),
+          ],
+        },
+      ],
+    },
+    {
+      type: 'eds',
+      file: 'io.eds',
+      label: 'CANopen · io.eds (Node 2 · 0x02)',
+      node: 'Node 2',
+      nodeId: '0x02',
+      rpdos: [{ name: 'RPDO1', cob: '0x300', mapIndex: '0x1600' }],
+      children: [
+        {
+          label: EDS_COMMUNICATION,
+          children: [
+            edsObject('Device type', '0x1000', '00', 'U32', 'ro', '0x00040191'),
+            edsObject('Manufacturer device name', '0x1008', '00', 'STR', 'ro', 'JCAN I/O 16'),
+            {
+              label: 'RPDO1 mapping · 0x1600',
+              children: [
+                edsObject('Number of entries', '0x1600', '00', 'U8', 'rw', '1'),
+                edsObject('Mapped object 1', '0x1600', '01', 'U32', 'rw', '0x62000108'),
+              ],
+            },
+          ],
+        },
+        {
+          label: EDS_PROFILE,
+          children: [
+            edsObject('Digital inputs', '0x6000', '01', 'U8', 'ro', '0xA3'),
+            edsObject('Digital outputs', '0x6200', '01', 'U8', 'rw', '0x00'),
+          ],
+        },
+      ],
+    },
+    {
+      type: 'eds',
+      file: 'sensor.eds',
+      label: 'CANopen · sensor.eds (Node 3 · 0x03)',
+      node: 'Node 3',
+      nodeId: '0x03',
+      rpdos: [],
+      children: [
+        {
+          label: EDS_COMMUNICATION,
+          children: [
+            edsObject('Device type', '0x1000', '00', 'U32', 'ro', '0x00010193'),
+            edsObject('Manufacturer device name', '0x1008', '00', 'STR', 'ro', 'JCAN Sensor'),
+          ],
+        },
+        {
+          label: EDS_PROFILE,
+          children: [edsObject('Analog input 1', '0x6401', '01', 'I16', 'ro', '0x0138')],
+        },
+      ],
+    },
+  ],
+  dbc: [
+    {
+      type: 'dbc',
+      file: 'powertrain.dbc',
+      label: 'DBC · powertrain.dbc',
+      messages: ['EngineStatus (0x180)', 'BrakeCommand (0x200)'],
+      children: [
+        {
+          label: 'EngineStatus · 0x180',
+          children: [
+            dbcSignal('EngineRPM', '0x180', 'u16', 'ro', '2480', 'rpm'),
+            dbcSignal('CoolantTemp', '0x180', 'u8', 'ro', '82', '°C'),
+          ],
+        },
+        {
+          label: 'BrakeCommand · 0x200',
+          children: [
+            dbcSignal('BrakePressure', '0x200', 'u16', 'rw', '0', 'kPa'),
+            dbcSignal('BrakeActive', '0x200', 'bool', 'rw', '0'),
+          ],
+        },
+      ],
+    },
+    {
+      type: 'dbc',
+      file: 'chassis.dbc',
+      label: 'DBC · chassis.dbc',
+      messages: ['WheelSpeed (0x1A0)'],
+      children: [
+        {
+          label: 'WheelSpeed · 0x1A0',
+          children: [
+            dbcSignal('WheelSpeedFL', '0x1A0', 'u16', 'ro', '0', 'km/h'),
+            dbcSignal('WheelSpeedFR', '0x1A0', 'u16', 'ro', '0', 'km/h'),
+          ],
+        },
+      ],
+    },
+    {
+      type: 'dbc',
+      file: 'body.dbc',
+      label: 'DBC · body.dbc',
+      messages: ['DoorStatus (0x2C0)'],
+      children: [
+        {
+          label: 'DoorStatus · 0x2C0',
+          children: [
+            dbcSignal('DoorFrontLeft', '0x2C0', 'bool', 'ro', '1'),
+            dbcSignal('DoorFrontRight', '0x2C0', 'bool', 'ro', '0'),
+          ],
+        },
+      ],
+    },
+  ],
+  xcp: [
+    {
+      type: 'xcp',
+      file: 'ecu.a2l',
+      label: 'XCP · ecu.a2l',
+      cro: '0x600',
+      dto: '0x601',
+      events: [
+        { name: '1ms_task', cycle: 1 },
+        { name: '10ms_task', cycle: 10 },
+        { name: '100ms_task', cycle: 100 },
+      ],
+      children: [
+        {
+          label: 'Measurements (DAQ)',
+          children: [
+            a2lObject('engine.rpm', 'DAQ', 'ro', '2480.0', 'rpm', '0x20001000', 60),
+            a2lObject('engine.load', 'DAQ', 'ro', '37.2', '%', '0x20001004', 2.5),
+          ],
+        },
+        {
+          label: 'Characteristics (CAL)',
+          children: [a2lObject('ignition.advance', 'CAL', 'rw', '12.5', '°', '0x20004000')],
+        },
+      ],
+    },
+    {
+      type: 'xcp',
+      file: 'gateway.a2l',
+      label: 'XCP · gateway.a2l',
+      cro: '0x610',
+      dto: '0x611',
+      events: [{ name: 'cyclic_50ms', cycle: 50 }],
+      children: [
+        {
+          label: 'Measurements (DAQ)',
+          children: [a2lObject('bus.load', 'DAQ', 'ro', '12.4', '%', '0x20002000', 1.8)],
+        },
+      ],
+    },
+  ],
+};
+
+/** The loaded files per type, in load order: references to `catalog` records. Only ever appended to. */
+const loaded = {
+  eds: [catalog.eds[0], catalog.eds[1]],
+  dbc: [catalog.dbc[0], catalog.dbc[1]],
+  xcp: [catalog.xcp[0]],
+};
+
+/**
+ * Node id text of node n: "0x" and at least two upper-case hexadecimal digits
+ * ("0x04", "0x0A", "0x10", "0x100"). Plain "0x0" + n would read "0x010" for
+ * node 10, which is node 16 in hexadecimal.
+ */
+function nodeIdText(n) {
+  return `0x${n.toString(16).toUpperCase().padStart(2, '0')}`;
+}
+
+/** Makes up file number n of a type once its catalogue is exhausted; each call gives a new record. */
+function generatedFile(type, n) {
+  if (type === 'eds') {
+    const node = `Node ${n}`;
+    const nodeId = nodeIdText(n);
+    const file = `device${n}.eds`;
+    return {
+      type, file, label: `CANopen · ${file} (${node} · ${nodeId})`, node, nodeId, rpdos: [],
+      children: [{ label: EDS_COMMUNICATION, children: [edsObject('Device type', '0x1000', '00', 'U32', 'ro', '0x00000000')] }],
+    };
+  }
+  if (type === 'dbc') {
+    const file = `database${n}.dbc`;
+    return {
+      type, file, label: `DBC · ${file}`, messages: ['Message1 (0x400)'],
+      children: [{ label: 'Message1 · 0x400', children: [dbcSignal('Signal1', '0x400', 'u16', 'ro', '0')] }],
+    };
+  }
+  const file = `module${n}.a2l`;
+  return {
+    type, file, label: `XCP · ${file}`, cro: '0x620', dto: '0x621', events: [{ name: '10ms_task', cycle: 10 }],
+    children: [{ label: 'Measurements (DAQ)', children: [a2lObject('signal', 'DAQ', 'ro', '0.0', undefined, '0x20003000', 1)] }],
+  };
+}
+
+/** The file the next load of a type adds: the first catalogue file not loaded yet, else a generated one. */
+function nextCatalogItem(type) {
+  if (!Object.hasOwn(catalog, type)) return null;
+  const names = new Set(loaded[type].map((item) => item.file));
+  return catalog[type].find((item) => !names.has(item.file)) ?? generatedFile(type, loaded[type].length + 1);
+}
+
+/**
+ * Adds the next file of a type ("eds", "dbc" or "xcp") and re-renders every
+ * view that shows loaded files. Files can be added only while no simulated
+ * connection is open; the load buttons are disabled then as well.
+ */
+function loadFile(type) {
+  if (state === 'connecting' || state === 'live') return;
+  const item = nextCatalogItem(type);
+  if (!item) return;
+  loaded[type].push(item);
+  renderFileLists();
+  renderObjectSource();
+  typeof renderTxSources === 'function' && renderTxSources();
+  typeof renderDaqSources === 'function' && renderDaqSources();
+  renderTree();
+  typeof refreshPlotSignals === 'function' && refreshPlotSignals();
+}
+
+/** One element per item made by `make`, or a single muted paragraph for an empty list. */
+function fileRows(items, make, emptyText) {
+  return items.length ? items.map(make) : [el('p', { class: 'muted', text: emptyText })];
+}
+
+/** Rebuilds the three sidebar file lists from `loaded`. */
+function renderFileLists() {
+  const badge = (text) => el('span', { class: 'file-badge', text });
+  const name = (item) => el('span', { class: 'file-name', text: item.file });
+  $('#eds-list').replaceChildren(...fileRows(loaded.eds, (item) => el('div', { class: 'file-row' },
+    el('span', { class: 'file-node', text: item.node }), name(item), badge(item.nodeId)), 'No EDS node loaded.'));
+  $('#dbc-list').replaceChildren(...fileRows(loaded.dbc, (item) => el('div', { class: 'file-row' },
+    name(item), badge('DBC')), 'No database loaded.'));
+  $('#a2l-list').replaceChildren(...fileRows(loaded.xcp, (item) => el('div', { class: 'file-row' },
+    name(item), badge('A2L')), 'No A2L file loaded.'));
+}
+
+/** A tree node is a group exactly when it has a `children` list. */
+function isGroup(node) {
+  return Array.isArray(node?.children);
+}
+
+/** Lower-cased `idx:sub` of a leaf ("0x1a00:01", "0x180:—"). */
+function leafKey(leaf) {
+  return `${leaf.idx}:${leaf.sub}`.toLowerCase();
+}
+
+/**
+ * Map from leaf key to leaf over the whole tree, depth-first in document
+ * order. A later leaf with a known key replaces the value but the key keeps
+ * its first place (Map.set keeps an existing key's position): in a DBC file
+ * the signals of one message share a key and the last one is found.
+ */
+function buildLeafIndex(root) {
+  const index = new Map();
+  const walk = (nodes) => {
+    for (const node of nodes) {
+      if (isGroup(node)) walk(node.children);
+      else index.set(leafKey(node), node);
+    }
+  };
+  walk(root?.children ?? []);
+  return index;
+}
+
+/**
+ * The first group that passes `test`, by a depth-first search with an explicit
+ * stack: the last sibling is examined first, a group before its descendants,
+ * the root itself never. Null when none passes.
+ */
+function findGroup(root, test) {
+  const stack = [...(root?.children ?? [])];
+  while (stack.length) {
+    const node = stack.pop();
+    if (!isGroup(node)) continue;
+    if (test(node)) return node;
+    stack.push(...node.children);
+  }
+  return null;
+}
+
 // ── Object dictionary ──
+
+// The Objects tab: the trees of the loaded files as one flat list of rows
+// (file headers, group headers, leaf rows; nesting shows only as indentation),
+// rebuilt whole on every keystroke of the filter, change of source, collapse
+// and file load. Reading copies a leaf's stored value into its field; writing
+// stores the field's text in the catalogue leaf itself. Collapse state and
+// periodic markers are kept in sets of keys made of labels and names, so they
+// outlive every rebuild; text typed and not written does not.
+
+/** Collapse keys of collapsed file and group headers ("root:" + file label, then "/" + group label per level). */
+const objCollapsed = new Set();
+/** Cyclic keys (idx:sub:name) of leaves whose periodic marker is on. */
+const cyclicKeys = new Set();
+/** Header elements of the current tree by collapse key, to give the focus back after a rebuild. */
+const objHeads = new Map();
+
+const OBJ_SOURCE_GROUPS = [['eds', 'CANopen (EDS)'], ['dbc', 'DBC'], ['xcp', 'XCP (A2L)']];
+const GROUP_SEPARATOR = ' · ';
+/** Each glyph is followed by U+FE0E so that it is drawn as text, not as a coloured emoji. */
+const OBJ_GLYPHS = { read: '⬇\uFE0E', write: '✎\uFE0E', cyclic: '⟳\uFE0E' };
+
+/** True when the listen-only box is ticked: nothing is written then. */
+function listenOnly() {
+  return $('#listen').checked;
+}
+
+/** A type containing "str" in any case holds free text. */
+function isStringType(type) {
+  return /str/i.test(type);
+}
+
+/** Rebuilds the source select from `loaded`, keeping the choice while it is still offered. */
+function renderObjectSource() {
+  const select = $('#obj-source');
+  const previous = select.value || 'all';
+  const options = [el('option', { value: 'all', text: 'All sources (EDS · DBC · XCP)' })];
+  for (const [type, label] of OBJ_SOURCE_GROUPS) {
+    if (!loaded[type].length) continue;
+    options.push(el('optgroup', { label },
+      el('option', { value: type, text: `All ${label}` }),
+      ...loaded[type].map((item) => el('option', {
+        value: `${type}:${item.file}`,
+        text: item.node ? `${item.file}${GROUP_SEPARATOR}${item.node}` : item.file,
+      }))));
+  }
+  select.replaceChildren(...options);
+  select.value = [...select.options].some((option) => option.value === previous) ? previous : 'all';
+}
+
+/** The files a source value stands for: "all", a type key, or "type:file name". */
+function treeRoots(value) {
+  if (value === 'all') return [...loaded.eds, ...loaded.dbc, ...loaded.xcp];
+  const colon = value.indexOf(':');
+  const type = colon >= 0 ? value.slice(0, colon) : value;
+  const files = Object.hasOwn(loaded, type) ? loaded[type] : [];
+  return colon >= 0 ? files.filter((item) => item.file === value.slice(colon + 1)) : [...files];
+}
+
+/** Rebuilds the whole tree for the selected source and the current filter. */
+function renderTree() {
+  const tree = $('#obj-tree');
+  const forceExpand = $('#obj-filter').value.trim() !== '';
+  const rows = document.createDocumentFragment();
+  objHeads.clear();
+  for (const root of treeRoots($('#obj-source').value || 'all')) appendRoot(rows, root, forceExpand);
+  tree.replaceChildren(rows);
+  filterTree();
+}
+
+/** A header row (file or group) that flips its collapse key on click, Enter or Space. */
+function objHead(className, key, collapsed, indent, ...content) {
+  const head = el('div', {
+    class: className,
+    role: 'button',
+    tabindex: 0,
+    'aria-expanded': String(!collapsed),
+    onclick: () => toggleObj(key),
+    onkeydown: (event) => {
+      if (event.key !== 'Enter' && event.key !== ' ') return;
+      event.preventDefault();
+      toggleObj(key);
+    },
+  }, objCaret(collapsed), ...content);
+  if (indent !== null) head.style.paddingLeft = `${indent}px`;
+  objHeads.set(key, head);
+  return head;
+}
+
+/** Appends one child of a file or group: a group with its rows, or a leaf row. */
+function appendChild(container, node, depth, parentKey, forceExpand) {
+  if (isGroup(node)) appendGroup(container, node, depth, parentKey, forceExpand);
+  else container.append(makeLeafRow(node, depth));
+}
+
+function appendRoot(container, root, forceExpand) {
+  const key = `root:${root.label}`;
+  const collapsed = !forceExpand && objCollapsed.has(key);
+  container.append(objHead('obj-root-label', key, collapsed, null, el('span', { text: root.label })));
+  if (collapsed) return;
+  for (const child of root.children ?? []) appendChild(container, child, 1, key, forceExpand);
+}
+
+/**
+ * A group header indented depth × 16 + 4 px; a label "name · range" shows the
+ * range first (bold, monospace) and the name after it. Nested groups go one
+ * level deeper; leaves stay at the group's depth (indented 8 px more).
+ */
+function appendGroup(container, node, depth, parentKey, forceExpand) {
+  const key = `${parentKey}/${node.label}`;
+  const collapsed = !forceExpand && objCollapsed.has(key);
+  const at = node.label.indexOf(GROUP_SEPARATOR);
+  const label = at >= 0
+    ? [el('span', { class: 'obj-group-range', text: node.label.slice(at + GROUP_SEPARATOR.length) }),
+      el('span', { class: 'obj-group-name', text: node.label.slice(0, at) })]
+    : [el('span', { class: 'obj-group-name', text: node.label })];
+  container.append(objHead('obj-group-head', key, collapsed, depth * 16 + 4, ...label));
+  if (collapsed) return;
+  for (const child of node.children) {
+    appendChild(container, child, isGroup(child) ? depth + 1 : depth, key, forceExpand);
+  }
+}
+
+function objCaret(collapsed) {
+  return el('span', { class: 'obj-caret', 'aria-hidden': 'true', text: collapsed ? '▸' : '▾' });
+}
+
+/** Flips a header's collapse state and rebuilds; a header that had the focus gets it back. */
+function toggleObj(key) {
+  const hadFocus = objHeads.get(key) === document.activeElement;
+  if (objCollapsed.has(key)) objCollapsed.delete(key);
+  else objCollapsed.add(key);
+  renderTree();
+  if (hadFocus) objHeads.get(key)?.focus();
+}
+
+/** The decimal text of a sub-index ("01" gives "1"), empty for "—". */
+function subToNum(sub) {
+  if (sub === '—') return '';
+  const value = parseInt(sub, 10);
+  return Number.isNaN(value) ? '' : String(value);
+}
+
+/** One leaf: index and name, access chip, value field with unit, read / write / periodic. */
+function makeLeafRow(leaf, depth) {
+  const writable = leaf.access !== 'ro';
+  const readable = leaf.access !== 'wo';
+  const cyclicKey = `${leaf.idx}:${leaf.sub}:${leaf.name}`;
+  const cyclic = cyclicKeys.has(cyclicKey);
+
+  const input = el('input', {
+    class: isStringType(leaf.type) ? 'obj-value-input text' : 'obj-value-input',
+    'aria-label': `Value of ${leaf.name}`,
+    autocomplete: 'off',
+    spellcheck: 'false',
+    readonly: !writable,
+  });
+  input.value = leaf.value;
+
+  const writeBtn = el('button', {
+    type: 'button',
+    class: 'icon-btn write-btn',
+    title: writable ? 'Write the field value' : 'Read-only object',
+    'aria-label': writable ? 'Write the field value' : 'Read-only object',
+    dataset: { writeBtn: '', writable: String(writable), invalid: 'false' },
+    text: OBJ_GLYPHS.write,
+  });
+  writeBtn.disabled = !writable || listenOnly();
+
+  const readBtn = el('button', {
+    type: 'button',
+    class: 'icon-btn read-btn',
+    title: 'Read value into the field',
+    'aria-label': 'Read value into the field',
+    disabled: !readable,
+    text: OBJ_GLYPHS.read,
+  });
+
+  const cyclicTitle = `Toggle periodic ${leaf.access === 'wo' ? 'write' : 'read'}`;
+  const cycBtn = el('button', {
+    type: 'button',
+    class: 'icon-btn cyc-btn',
+    title: cyclicTitle,
+    'aria-label': cyclicTitle,
+    'aria-pressed': String(cyclic),
+    text: OBJ_GLYPHS.cyclic,
+  });
+
+  const row = el('div', {
+    class: cyclic ? 'obj-leaf cyclic-active' : 'obj-leaf',
+    role: 'treeitem',
+    dataset: { name: leaf.name.toLowerCase(), idxnum: idxToNum(leaf.idx), subnum: subToNum(leaf.sub) },
+  },
+  el('span', { class: 'obj-main' },
+    el('span', { class: 'obj-idx', text: leaf.sub === '—' ? leaf.idx : `${leaf.idx}:${leaf.sub}` }),
+    el('span', { class: 'obj-name', text: `${leaf.name}${GROUP_SEPARATOR}${leaf.type}` })),
+  el('span', { class: `access access-${leaf.access}`, text: leaf.access }),
+  el('span', { class: 'obj-value-cell' }, input, leaf.unit ? el('span', { class: 'obj-unit', text: leaf.unit }) : null),
+  el('span', { class: 'obj-actions' }, readBtn, writeBtn,
+    el('span', { class: 'cyc-field' },
+      el('input', { type: 'number', class: 'cyc-ms', min: 1, value: 500, 'aria-label': `Periodic interval ms for ${leaf.name}` }),
+      el('span', { class: 'cyc-unit', text: 'ms' }),
+      cycBtn)));
+  row.style.paddingLeft = `${depth * 16 + 12}px`;
+
+  if (writable) input.addEventListener('input', () => validateField(leaf, input, writeBtn));
+  readBtn.addEventListener('click', () => {
+    if (!readable) return;
+    input.value = leaf.value;
+    flash(input);
+    validateField(leaf, input, writeBtn);
+  });
+  writeBtn.addEventListener('click', () => {
+    if (!writable || listenOnly() || writeBtn.dataset.invalid === 'true') return;
+    // Stored exactly as typed: a valid value is not converted or trimmed.
+    leaf.value = input.value;
+    flash(input);
+    validateField(leaf, input, writeBtn);
+  });
+  cycBtn.addEventListener('click', () => {
+    const on = !cyclicKeys.has(cyclicKey);
+    if (on) cyclicKeys.add(cyclicKey);
+    else cyclicKeys.delete(cyclicKey);
+    cycBtn.setAttribute('aria-pressed', String(on));
+    row.classList.toggle('cyclic-active', on);
+  });
+  return row;
+}
+
+/**
+ * True when `raw` is an acceptable value: any text for a string type;
+ * otherwise, trimmed, "0x" with hexadecimal digits or a decimal number with an
+ * optional minus sign and fraction. Width and range of the type are not checked.
+ */
+function isValidValue(leaf, raw) {
+  if (isStringType(leaf.type)) return true;
+  const text = String(raw).trim();
+  return /^0x[0-9a-f]+$/i.test(text) || /^-?[0-9]+(\.[0-9]+)?$/.test(text);
+}
+
+/** Marks a field invalid, or dirty when valid and different from the stored value; updates its write button. */
+function validateField(leaf, input, writeBtn) {
+  const valid = isValidValue(leaf, input.value);
+  input.classList.toggle('invalid', !valid);
+  input.classList.toggle('dirty', valid && input.value !== leaf.value);
+  writeBtn.dataset.invalid = String(!valid);
+  syncListenState();
+}
+
+/** Restarts the highlight animation, also while it is still running. */
+function flash(element) {
+  element.classList.remove('flash');
+  void element.offsetWidth;
+  element.classList.add('flash');
+}
+
+/** Enables exactly the write buttons of writable objects with a valid field, none in listen-only mode. */
+function syncListenState() {
+  const listen = listenOnly();
+  for (const button of document.querySelectorAll('[data-write-btn]')) {
+    button.disabled = listen || button.dataset.writable !== 'true' || button.dataset.invalid === 'true';
+  }
+}
+
+/**
+ * A filter number: "0x" (either case) and the leading hexadecimal digits of
+ * the rest, or a token made only of decimal digits. Null for anything else.
+ */
+function parseNum(tok) {
+  const text = String(tok).trim();
+  if (text === '') return null;
+  if (/^0x/i.test(text)) {
+    const digits = /^[0-9a-f]+/i.exec(text.slice(2));
+    return digits ? parseInt(digits[0], 16) : null;
+  }
+  return /^[0-9]+$/.test(text) ? Number(text) : null;
+}
+
+/** Decimal text of an index ("0x1000" gives "4096"), empty for "DAQ" and "CAL". */
+function idxToNum(idx) {
+  const value = parseNum(idx);
+  return value === null ? '' : String(value);
+}
+
+/**
+ * Whether a leaf row matches the trimmed filter q. "index:sub" matches by
+ * numbers (an empty sub-index part matches every sub-index); a plain number
+ * matches the index only; otherwise, and when "index:sub" finds nothing, the
+ * name is searched for q.
+ */
+function odFilterMatch(row, q) {
+  if (q === '') return true;
+  const rowIdx = row.dataset.idxnum === '' ? null : Number(row.dataset.idxnum);
+  const rowSub = row.dataset.subnum === '' ? null : Number(row.dataset.subnum);
+  const colon = q.indexOf(':');
+  if (colon >= 0) {
+    const idx = parseNum(q.slice(0, colon));
+    if (idx !== null) {
+      const subText = q.slice(colon + 1).trim();
+      if (idx === rowIdx && (subText === '' || parseNum(subText) === rowSub)) return true;
+    }
+  } else {
+    const idx = parseNum(q);
+    if (idx !== null) return idx === rowIdx;
+  }
+  return row.dataset.name.includes(q.toLowerCase());
+}
+
+/** Hides the leaf rows that do not match the filter; headers always stay. */
+function filterTree() {
+  const q = $('#obj-filter').value.trim();
+  for (const row of $('#obj-tree').children) {
+    if (row.classList.contains('obj-leaf')) row.hidden = !odFilterMatch(row, q);
+  }
+}
+
+function wireObjects() {
+  $('#obj-source').addEventListener('change', () => renderTree());
+  $('#obj-filter').addEventListener('input', () => renderTree());
+}
+
+// The browser tests check these on the page's own code: importing this module
+// again from the page returns this very instance, so no second copy exists.
+export { catalog, loaded, nextCatalogItem, buildLeafIndex, findGroup, isValidValue, parseNum, idxToNum, odFilterMatch };
 
 // ── Transmit view ──
 
