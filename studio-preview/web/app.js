@@ -1049,18 +1049,37 @@ function findGroup(root, test) {
 // stores the field's text in the catalogue leaf itself. Collapse state and
 // periodic markers are kept in sets of keys made of labels and names, so they
 // outlive every rebuild; text typed and not written does not.
+//
+// A rebuild makes the row list anew from the loaded files and puts every row
+// into the state a newly built row has: the stored value in the field, no
+// dirty, invalid or flash mark, a valid-looking write button, the interval
+// back at 500, periodic marker, caret and listen-only state from the page
+// state. The row elements themselves are kept per leaf and per header key and
+// only moved when the list of rows changes, because creating and laying out
+// thousands of elements on every keystroke takes several frames in a large
+// workspace.
 
 /** Collapse keys of collapsed file and group headers ("root:" + file label, then "/" + group label per level). */
 const objCollapsed = new Set();
 /** Cyclic keys (idx:sub:name) of leaves whose periodic marker is on. */
 const cyclicKeys = new Set();
-/** Header elements of the current tree by collapse key, to give the focus back after a rebuild. */
+/** Header row of each collapse key, kept for reuse. */
 const objHeads = new Map();
+/** The collapse key of each header row; the leaf and the working parts of each leaf row (read by the tree's handlers). */
+const objHeadKeys = new WeakMap();
+const objRowLeaves = new WeakMap();
+/** Leaf row of each catalogue leaf, kept for reuse. */
+const objLeafRows = new WeakMap();
+/** Listen-only state read once per rebuild for all its rows. */
+let treeListenOnly = false;
+/** Rows placed by the rebuild in progress: a kept row is never placed twice (two groups may share a label). */
+const treeRowsPlaced = new Set();
 
 const OBJ_SOURCE_GROUPS = [['eds', 'CANopen (EDS)'], ['dbc', 'DBC'], ['xcp', 'XCP (A2L)']];
 const GROUP_SEPARATOR = ' · ';
 /** Each glyph is followed by U+FE0E so that it is drawn as text, not as a coloured emoji. */
 const OBJ_GLYPHS = { read: '⬇\uFE0E', write: '✎\uFE0E', cyclic: '⟳\uFE0E' };
+const CYCLIC_DEFAULT_MS = '500';
 
 /** True when the listen-only box is ticked: nothing is written then. */
 function listenOnly() {
@@ -1103,42 +1122,46 @@ function treeRoots(value) {
 function renderTree() {
   const tree = $('#obj-tree');
   const forceExpand = $('#obj-filter').value.trim() !== '';
-  const rows = document.createDocumentFragment();
-  objHeads.clear();
+  const rows = [];
+  treeListenOnly = listenOnly();
+  treeRowsPlaced.clear();
   for (const root of treeRoots($('#obj-source').value || 'all')) appendRoot(rows, root, forceExpand);
-  tree.replaceChildren(rows);
+  treeRowsPlaced.clear();
+  const current = tree.children;
+  if (rows.length !== current.length || rows.some((row, i) => row !== current[i])) tree.replaceChildren(...rows);
   filterTree();
 }
 
-/** A header row (file or group) that flips its collapse key on click, Enter or Space. */
-function objHead(className, key, collapsed, indent, ...content) {
-  const head = el('div', {
-    class: className,
-    role: 'button',
-    tabindex: 0,
-    'aria-expanded': String(!collapsed),
-    onclick: () => toggleObj(key),
-    onkeydown: (event) => {
-      if (event.key !== 'Enter' && event.key !== ' ') return;
-      event.preventDefault();
-      toggleObj(key);
-    },
-  }, objCaret(collapsed), ...content);
-  if (indent !== null) head.style.paddingLeft = `${indent}px`;
-  objHeads.set(key, head);
+/** A header row (file or group) in the given collapse state; a click, Enter or Space flips it (see wireObjects). */
+function objHead(className, key, collapsed, indent, makeLabel) {
+  let head = objHeads.get(key);
+  if (!head || treeRowsPlaced.has(head)) {
+    head = el('div', { class: className, role: 'button', tabindex: 0 }, objCaret(collapsed), ...makeLabel());
+    if (indent !== null) head.style.paddingLeft = `${indent}px`;
+    if (!objHeads.has(key)) objHeads.set(key, head);
+    objHeadKeys.set(head, key);
+  }
+  treeRowsPlaced.add(head);
+  // Only what changed is touched: an unchanged header costs no restyle or layout.
+  const expanded = String(!collapsed);
+  if (head.getAttribute('aria-expanded') !== expanded) {
+    head.setAttribute('aria-expanded', expanded);
+    head.firstElementChild.textContent = collapsed ? '▸' : '▾';
+  }
   return head;
 }
 
-/** Appends one child of a file or group: a group with its rows, or a leaf row. */
+/** Adds one child of a file or group: a group with its rows, or a leaf row. */
 function appendChild(container, node, depth, parentKey, forceExpand) {
   if (isGroup(node)) appendGroup(container, node, depth, parentKey, forceExpand);
-  else container.append(makeLeafRow(node, depth));
+  else container.push(makeLeafRow(node, depth));
 }
 
+/** Adds a file's header row to the row list and, unless it is collapsed, the rows of its children at depth 1. */
 function appendRoot(container, root, forceExpand) {
   const key = `root:${root.label}`;
   const collapsed = !forceExpand && objCollapsed.has(key);
-  container.append(objHead('obj-root-label', key, collapsed, null, el('span', { text: root.label })));
+  container.push(objHead('obj-root-label', key, collapsed, null, () => [el('span', { text: root.label })]));
   if (collapsed) return;
   for (const child of root.children ?? []) appendChild(container, child, 1, key, forceExpand);
 }
@@ -1151,12 +1174,12 @@ function appendRoot(container, root, forceExpand) {
 function appendGroup(container, node, depth, parentKey, forceExpand) {
   const key = `${parentKey}/${node.label}`;
   const collapsed = !forceExpand && objCollapsed.has(key);
-  const at = node.label.indexOf(GROUP_SEPARATOR);
-  const label = at >= 0
-    ? [el('span', { class: 'obj-group-range', text: node.label.slice(at + GROUP_SEPARATOR.length) }),
-      el('span', { class: 'obj-group-name', text: node.label.slice(0, at) })]
-    : [el('span', { class: 'obj-group-name', text: node.label })];
-  container.append(objHead('obj-group-head', key, collapsed, depth * 16 + 4, ...label));
+  container.push(objHead('obj-group-head', key, collapsed, depth * 16 + 4, () => {
+    const at = node.label.indexOf(GROUP_SEPARATOR);
+    if (at < 0) return [el('span', { class: 'obj-group-name', text: node.label })];
+    return [el('span', { class: 'obj-group-range', text: node.label.slice(at + GROUP_SEPARATOR.length) }),
+      el('span', { class: 'obj-group-name', text: node.label.slice(0, at) })];
+  }));
   if (collapsed) return;
   for (const child of node.children) {
     appendChild(container, child, isGroup(child) ? depth + 1 : depth, key, forceExpand);
@@ -1167,13 +1190,13 @@ function objCaret(collapsed) {
   return el('span', { class: 'obj-caret', 'aria-hidden': 'true', text: collapsed ? '▸' : '▾' });
 }
 
-/** Flips a header's collapse state and rebuilds; a header that had the focus gets it back. */
+/** Flips a header's collapse state and rebuilds; a header that had the focus keeps it. */
 function toggleObj(key) {
   const hadFocus = objHeads.get(key) === document.activeElement;
   if (objCollapsed.has(key)) objCollapsed.delete(key);
   else objCollapsed.add(key);
   renderTree();
-  if (hadFocus) objHeads.get(key)?.focus();
+  if (hadFocus && document.activeElement !== objHeads.get(key)) objHeads.get(key)?.focus();
 }
 
 /** The decimal text of a sub-index ("01" gives "1"), empty for "—". */
@@ -1183,90 +1206,129 @@ function subToNum(sub) {
   return Number.isNaN(value) ? '' : String(value);
 }
 
-/** One leaf: index and name, access chip, value field with unit, read / write / periodic. */
+/** The empty leaf row that new rows copy: one deep copy is cheaper than building each element. */
+let leafRowModel = null;
+
+function emptyLeafRow() {
+  leafRowModel ??= el('div', { class: 'obj-leaf', role: 'treeitem' },
+    el('span', { class: 'obj-main' }, el('span', { class: 'obj-idx' }), el('span', { class: 'obj-name' })),
+    el('span', { class: 'access' }),
+    el('span', { class: 'obj-value-cell' },
+      el('input', { class: 'obj-value-input', autocomplete: 'off', spellcheck: 'false' }),
+      el('span', { class: 'obj-unit' })),
+    el('span', { class: 'obj-actions' },
+      el('button', { type: 'button', class: 'icon-btn read-btn', title: 'Read value into the field',
+        'aria-label': 'Read value into the field', text: OBJ_GLYPHS.read }),
+      el('button', { type: 'button', class: 'icon-btn write-btn', text: OBJ_GLYPHS.write }),
+      el('span', { class: 'cyc-field' },
+        el('input', { type: 'number', class: 'cyc-ms', min: 1, value: CYCLIC_DEFAULT_MS }),
+        el('span', { class: 'cyc-unit', text: 'ms' }),
+        el('button', { type: 'button', class: 'icon-btn cyc-btn', text: OBJ_GLYPHS.cyclic }))));
+  return leafRowModel.cloneNode(true);
+}
+
+/**
+ * The row of one leaf, as a newly built row shows it: index and name, access
+ * chip, value field with the stored value and unit, read / write / periodic.
+ * The buttons and the field are handled by the tree's listeners (wireObjects),
+ * which find the leaf through the row.
+ */
 function makeLeafRow(leaf, depth) {
   const writable = leaf.access !== 'ro';
-  const readable = leaf.access !== 'wo';
-  const cyclicKey = `${leaf.idx}:${leaf.sub}:${leaf.name}`;
-  const cyclic = cyclicKeys.has(cyclicKey);
+  let row = objLeafRows.get(leaf);
+  if (!row || treeRowsPlaced.has(row)) {
+    row = emptyLeafRow();
+    const [main, access, cell, actions] = row.children;
+    const [readBtn, writeBtn, cycField] = actions.children;
+    const [cycMs, , cycBtn] = cycField.children;
+    const input = cell.firstElementChild;
 
-  const input = el('input', {
-    class: isStringType(leaf.type) ? 'obj-value-input text' : 'obj-value-input',
-    'aria-label': `Value of ${leaf.name}`,
-    autocomplete: 'off',
-    spellcheck: 'false',
-    readonly: !writable,
-  });
-  input.value = leaf.value;
+    row.dataset.name = leaf.name.toLowerCase();
+    row.dataset.idxnum = idxToNum(leaf.idx);
+    row.dataset.subnum = subToNum(leaf.sub);
+    main.firstElementChild.textContent = leaf.sub === '—' ? leaf.idx : `${leaf.idx}:${leaf.sub}`;
+    main.lastElementChild.textContent = `${leaf.name}${GROUP_SEPARATOR}${leaf.type}`;
+    access.className = `access access-${leaf.access}`;
+    access.textContent = leaf.access;
 
-  const writeBtn = el('button', {
-    type: 'button',
-    class: 'icon-btn write-btn',
-    title: writable ? 'Write the field value' : 'Read-only object',
-    'aria-label': writable ? 'Write the field value' : 'Read-only object',
-    dataset: { writeBtn: '', writable: String(writable), invalid: 'false' },
-    text: OBJ_GLYPHS.write,
-  });
-  writeBtn.disabled = !writable || listenOnly();
+    if (isStringType(leaf.type)) input.classList.add('text');
+    input.readOnly = !writable;
+    input.setAttribute('aria-label', `Value of ${leaf.name}`);
+    if (leaf.unit) cell.lastElementChild.textContent = leaf.unit;
+    else cell.lastElementChild.remove();
 
-  const readBtn = el('button', {
-    type: 'button',
-    class: 'icon-btn read-btn',
-    title: 'Read value into the field',
-    'aria-label': 'Read value into the field',
-    disabled: !readable,
-    text: OBJ_GLYPHS.read,
-  });
+    readBtn.disabled = leaf.access === 'wo';
+    const writeTitle = writable ? 'Write the field value' : 'Read-only object';
+    writeBtn.title = writeTitle;
+    writeBtn.setAttribute('aria-label', writeTitle);
+    Object.assign(writeBtn.dataset, { writeBtn: '', writable: String(writable), invalid: 'false' });
 
-  const cyclicTitle = `Toggle periodic ${leaf.access === 'wo' ? 'write' : 'read'}`;
-  const cycBtn = el('button', {
-    type: 'button',
-    class: 'icon-btn cyc-btn',
-    title: cyclicTitle,
-    'aria-label': cyclicTitle,
-    'aria-pressed': String(cyclic),
-    text: OBJ_GLYPHS.cyclic,
-  });
+    const cyclicTitle = `Toggle periodic ${leaf.access === 'wo' ? 'write' : 'read'}`;
+    cycMs.setAttribute('aria-label', `Periodic interval ms for ${leaf.name}`);
+    cycBtn.title = cyclicTitle;
+    cycBtn.setAttribute('aria-label', cyclicTitle);
 
-  const row = el('div', {
-    class: cyclic ? 'obj-leaf cyclic-active' : 'obj-leaf',
-    role: 'treeitem',
-    dataset: { name: leaf.name.toLowerCase(), idxnum: idxToNum(leaf.idx), subnum: subToNum(leaf.sub) },
-  },
-  el('span', { class: 'obj-main' },
-    el('span', { class: 'obj-idx', text: leaf.sub === '—' ? leaf.idx : `${leaf.idx}:${leaf.sub}` }),
-    el('span', { class: 'obj-name', text: `${leaf.name}${GROUP_SEPARATOR}${leaf.type}` })),
-  el('span', { class: `access access-${leaf.access}`, text: leaf.access }),
-  el('span', { class: 'obj-value-cell' }, input, leaf.unit ? el('span', { class: 'obj-unit', text: leaf.unit }) : null),
-  el('span', { class: 'obj-actions' }, readBtn, writeBtn,
-    el('span', { class: 'cyc-field' },
-      el('input', { type: 'number', class: 'cyc-ms', min: 1, value: 500, 'aria-label': `Periodic interval ms for ${leaf.name}` }),
-      el('span', { class: 'cyc-unit', text: 'ms' }),
-      cycBtn)));
-  row.style.paddingLeft = `${depth * 16 + 12}px`;
-
-  if (writable) input.addEventListener('input', () => validateField(leaf, input, writeBtn));
-  readBtn.addEventListener('click', () => {
-    if (!readable) return;
-    input.value = leaf.value;
-    flash(input);
-    validateField(leaf, input, writeBtn);
-  });
-  writeBtn.addEventListener('click', () => {
-    if (!writable || listenOnly() || writeBtn.dataset.invalid === 'true') return;
-    // Stored exactly as typed: a valid value is not converted or trimmed.
-    leaf.value = input.value;
-    flash(input);
-    validateField(leaf, input, writeBtn);
-  });
-  cycBtn.addEventListener('click', () => {
-    const on = !cyclicKeys.has(cyclicKey);
-    if (on) cyclicKeys.add(cyclicKey);
-    else cyclicKeys.delete(cyclicKey);
-    cycBtn.setAttribute('aria-pressed', String(on));
-    row.classList.toggle('cyclic-active', on);
-  });
+    if (!objLeafRows.has(leaf)) objLeafRows.set(leaf, row);
+    objRowLeaves.set(row, { leaf, input, writeBtn, cycMs, cycBtn });
+  }
+  treeRowsPlaced.add(row);
+  const indent = `${depth * 16 + 12}px`;
+  if (row.style.paddingLeft !== indent) row.style.paddingLeft = indent;
+  resetLeafRow(row, leaf, writable);
   return row;
+}
+
+/** Puts a leaf row into its freshly built state; touches only what differs, so an unchanged row costs no restyle. */
+function resetLeafRow(row, leaf, writable) {
+  const { input, writeBtn, cycMs, cycBtn } = leafRowParts(row);
+  if (input.value !== leaf.value) input.value = leaf.value;
+  if (input.classList.length > (input.classList.contains('text') ? 2 : 1)) input.classList.remove('dirty', 'invalid', 'flash');
+  if (writeBtn.dataset.invalid !== 'false') writeBtn.dataset.invalid = 'false';
+  const writeDisabled = !writable || treeListenOnly;
+  if (writeBtn.disabled !== writeDisabled) writeBtn.disabled = writeDisabled;
+  if (cycMs.value !== CYCLIC_DEFAULT_MS) cycMs.value = CYCLIC_DEFAULT_MS;
+  const cyclic = cyclicKeys.has(cyclicKeyOf(leaf));
+  if (row.classList.contains('cyclic-active') !== cyclic) row.classList.toggle('cyclic-active', cyclic);
+  if (cycBtn.getAttribute('aria-pressed') !== String(cyclic)) cycBtn.setAttribute('aria-pressed', String(cyclic));
+}
+
+/** Cyclic key of a leaf: idx, sub-index and name, not lower-cased ("0x6040:00:Controlword"). */
+function cyclicKeyOf(leaf) {
+  return `${leaf.idx}:${leaf.sub}:${leaf.name}`;
+}
+
+/** The parts of a leaf row that the actions and the reset use (leaf, input, writeBtn, cycMs, cycBtn). */
+function leafRowParts(row) {
+  return objRowLeaves.get(row);
+}
+
+/** Read: the stored value back into the field. */
+function readLeaf(row) {
+  const { leaf, input, writeBtn } = leafRowParts(row);
+  if (leaf.access === 'wo') return;
+  input.value = leaf.value;
+  flash(input);
+  validateField(leaf, input, writeBtn);
+}
+
+/** Write: the field's text, exactly as typed (valid values are neither converted nor trimmed), into the leaf. */
+function writeLeaf(row) {
+  const { leaf, input, writeBtn } = leafRowParts(row);
+  if (leaf.access === 'ro' || listenOnly() || writeBtn.dataset.invalid === 'true') return;
+  leaf.value = input.value;
+  flash(input);
+  validateField(leaf, input, writeBtn);
+}
+
+/** Periodic marker: only the row's look changes; nothing is read or written periodically. */
+function toggleCyclic(row) {
+  const { leaf, cycBtn } = leafRowParts(row);
+  const key = cyclicKeyOf(leaf);
+  const on = !cyclicKeys.has(key);
+  if (on) cyclicKeys.add(key);
+  else cyclicKeys.delete(key);
+  cycBtn.setAttribute('aria-pressed', String(on));
+  row.classList.toggle('cyclic-active', on);
 }
 
 /**
@@ -1352,13 +1414,45 @@ function odFilterMatch(row, q) {
 function filterTree() {
   const q = $('#obj-filter').value.trim();
   for (const row of $('#obj-tree').children) {
-    if (row.classList.contains('obj-leaf')) row.hidden = !odFilterMatch(row, q);
+    if (!row.classList.contains('obj-leaf')) continue;
+    const hide = !odFilterMatch(row, q);
+    if (row.hidden !== hide) row.hidden = hide;
   }
 }
 
+/**
+ * The tree's rows are rebuilt on every keystroke of the filter, so their
+ * clicks, keys and field input are handled once, on the tree container.
+ */
 function wireObjects() {
   $('#obj-source').addEventListener('change', () => renderTree());
   $('#obj-filter').addEventListener('input', () => renderTree());
+  const tree = $('#obj-tree');
+  tree.addEventListener('click', (event) => {
+    const head = event.target.closest('.obj-root-label, .obj-group-head');
+    if (head) {
+      toggleObj(objHeadKeys.get(head));
+      return;
+    }
+    const button = event.target.closest('.obj-leaf button');
+    if (!button || button.disabled) return;
+    const row = button.closest('.obj-leaf');
+    if (button.classList.contains('read-btn')) readLeaf(row);
+    else if (button.classList.contains('write-btn')) writeLeaf(row);
+    else if (button.classList.contains('cyc-btn')) toggleCyclic(row);
+  });
+  tree.addEventListener('keydown', (event) => {
+    const head = event.target.closest?.('.obj-root-label, .obj-group-head');
+    if (!head || (event.key !== 'Enter' && event.key !== ' ')) return;
+    event.preventDefault();
+    toggleObj(objHeadKeys.get(head));
+  });
+  tree.addEventListener('input', (event) => {
+    if (!event.target.classList.contains('obj-value-input') || event.target.readOnly) return;
+    const row = event.target.closest('.obj-leaf');
+    const { leaf, input, writeBtn } = leafRowParts(row);
+    validateField(leaf, input, writeBtn);
+  });
 }
 
 // The browser tests check these on the page's own code: importing this module
