@@ -1136,7 +1136,7 @@ function renderTree() {
 function objHead(className, key, collapsed, indent, makeLabel) {
   let head = objHeads.get(key);
   if (!head || treeRowsPlaced.has(head)) {
-    head = el('div', { class: className, role: 'button', tabindex: 0 }, objCaret(collapsed), ...makeLabel());
+    head = el('div', { class: className, role: 'treeitem', tabindex: 0 }, objCaret(collapsed), ...makeLabel());
     if (indent !== null) head.style.paddingLeft = `${indent}px`;
     if (!objHeads.has(key)) objHeads.set(key, head);
     objHeadKeys.set(head, key);
