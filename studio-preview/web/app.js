@@ -2016,7 +2016,6 @@ function renderPlot() {
   plotReplaceButtons($('#plot-tabs'), charts.map((item, i) => el('button', {
     class: 'plot-tab',
     type: 'button',
-    role: 'tab',
     'aria-selected': String(i === activeChart),
     onclick: () => {
       activeChart = i;
