@@ -59,7 +59,6 @@ const drawing = (page) => page.evaluate(() => {
       ['x', 'y', 'width', 'height'].map((name) => Number(rect.getAttribute(name)))),
     values: labels('end').map((node) => node.textContent),
     times: labels('middle').map((node) => node.textContent),
-    timeX: labels('middle').map((node) => Number(node.getAttribute('x'))),
     grid: [...svg.querySelectorAll('line.grid')].map((line) => Number(line.getAttribute('y1'))),
     thresholds: [...svg.querySelectorAll('line.threshold')].map((line) => ({
       y: Number(line.getAttribute('y1')),
@@ -74,9 +73,8 @@ const drawing = (page) => page.evaluate(() => {
       fill: getComputedStyle(line).fill,
       points: line.getAttribute('points').split(' ').map((pair) => pair.split(',').map(Number)),
     })),
-    coordinates: [...svg.querySelectorAll('*')].flatMap((node) => ['x', 'y', 'x1', 'x2', 'y1', 'y2', 'width', 'height']
-      .filter((name) => node.hasAttribute(name)).map((name) => node.getAttribute(name))
-      .concat(node.getAttribute('points')?.split(/[ ,]/) ?? [])),
+    coordinates: [...svg.querySelectorAll('*')].flatMap((node) => [...node.attributes]
+      .filter((attr) => /^([xy][12]?|width|height|points)$/.test(attr.name)).flatMap((attr) => attr.value.split(/[ ,]/))),
     legend: [...document.querySelectorAll('#plot-legend .legend-chip')].map((chip) => chip.textContent),
     emptyShown: !document.querySelector('#plot-empty').hidden,
     zoomed: canvas.classList.contains('zoomed'),
@@ -124,7 +122,7 @@ async function drag(page, dx, dy, { hold = false, steps = 5 } = {}) {
 }
 
 describe('signal catalogue and picker', () => {
-  it('holds the plottable leaves of the default files in catalogue order, coloured and timed by position', async () => {
+  it('holds the plottable leaves of the default files in order, coloured and timed by position; judges raw values', async () => {
     await withLab(LIVE, async (page) => {
       await openPlots(page);
       const signals = await page.evaluate(() => app.derivePlotSignals());
@@ -150,28 +148,15 @@ describe('signal catalogue and picker', () => {
       assert.deepEqual(rows.filter((row) => row.pressed === 'true').map((row) => row.label),
         ['EngineStatus/EngineRPM', 'WheelSpeed/WheelSpeedFL']);
       assert.deepEqual(rows.slice(6, 9).map((row) => row.unit), ['°C', 'kPa', '']);
-    });
-  });
 
-  it('reads raw values and leaves out mappings, bookkeeping objects, strings and non-numbers', async () => {
-    await withLab(LIVE, async (page) => {
-      await openPlots(page);
-      const result = await page.evaluate(() => {
-        const values = ['0x04A1', '0X1f', ' 0x10 ', '12.5 rpm', '-3', '2480.0', '0x', '0xZZ', 'abc', '', 'Infinity', 42, null]
-          .map((raw) => app.plotValue(raw));
-        const leaf = (name, type, value) => ({ name, type, value });
-        const plottable = [
-          [leaf('Speed', 'u16', '1'), 'Group'], [leaf('Speed', 'I32', '-1'), 'Group'], [leaf('Flag', 'BOOL', '0'), 'Group'],
-          [leaf('Level', 'f64', '0.5'), 'Group'], [leaf('Mapped object 1', 'U32', '0x60400010'), 'TPDO1 Mapping · 0x1A00'],
-          [leaf('STATUSWORD', 'U16', '0x0237'), 'Profile'], [leaf('Number of Entries', 'U8', '2'), 'Group'],
-          [leaf('Controlword ', 'U16', '0x000F'), 'Profile'], [leaf('Name', 'STR', '12'), 'Group'],
-          [leaf('Odd', 'x8', '1'), 'Group'], [leaf('Word', 'u', '1'), 'Group'], [leaf('Text', 'u8', 'n/a'), 'Group'],
-        ].map(([item, group]) => app.isPlottable(item, group));
-        return { values, plottable };
-      });
-      assert.deepEqual(result.values, [1185, 31, 16, 12.5, -3, 2480, null, null, null, null, null, null, null]);
-      // A trailing blank makes "Controlword " another name, so that leaf counts.
-      assert.deepEqual(result.plottable, [true, true, true, true, false, false, false, true, false, false, false, false]);
+      const judged = await page.evaluate(() => ({
+        values: ['0x04A1', '0X1f', ' 0x10 ', '12.5 rpm', '-3', '0x', '0xZZ', 'abc', '', 'Infinity', 42].map(app.plotValue),
+        plottable: [['Speed', 'u16', '1'], ['Flag', 'BOOL', '0'], ['Level', 'f64', '-0.5'], ['Mapped object 1', 'U32', '1', 'TPDO1 Mapping'],
+          ['STATUSWORD', 'U16', '1'], ['Number of Entries', 'U8', '2'], ['Name', 'STR', '12'], ['Odd', 'x8', '1'], ['Word', 'u', '1'],
+          ['Text', 'u8', 'n/a']].map(([name, type, value, group = 'Group']) => app.isPlottable({ name, type, value }, group)),
+      }));
+      assert.deepEqual(judged.values, [1185, 31, 16, 12.5, -3, null, null, null, null, null, null]);
+      assert.deepEqual(judged.plottable, [true, true, true, false, false, false, false, false, false, false]);
     });
   });
 
@@ -208,44 +193,34 @@ describe('signal catalogue and picker', () => {
     });
   });
 
-  it('a DBC file loaded later slots its signals in before the A2L ones: colours shift, assignments stay', async () => {
+  it('DBC files loaded later slot in before the A2L signals; colours shift, assignments stay, one key pressed twice', async () => {
     await withLab(READY, async (page) => {
       await page.selectOption('#scenario', 'live');
       await openPlots(page);
       await pickSignal(page, 'ecu/engine.rpm');
-      const before = (await drawing(page)).series.map((series) => series.stroke);
-      assert.deepEqual(before, ['#e8c35b', '#5bd5e8', PALETTE[11 % 8]]);
+      assert.deepEqual((await drawing(page)).series.map((series) => series.stroke), ['#e8c35b', '#5bd5e8', PALETTE[11 % 8]]);
 
-      await page.selectOption('#scenario', 'ready');
-      await loadThenGoLive(page, 1);
-      const signals = await page.evaluate(() => app.derivePlotSignals());
-      assert.deepEqual(signals.map((signal) => signal.label), [...DEFAULT_SIGNALS.slice(0, 11),
-        'DoorStatus/DoorFrontLeft', 'DoorStatus/DoorFrontRight', ...DEFAULT_SIGNALS.slice(11)]);
-      const rpm = signals.find((signal) => signal.label === 'ecu/engine.rpm');
-      assert.deepEqual([rpm.color, rpm.freq.toFixed(2), rpm.phase], [PALETTE[13 % 8], '0.13', 3]);
-      assert.deepEqual((await chartState(page)).assigned, ['EngineStatus/EngineRPM', 'WheelSpeed/WheelSpeedFL', 'ecu/engine.rpm']);
-      const after = await drawing(page);
-      assert.deepEqual(after.series.map((series) => series.stroke), ['#e8c35b', '#5bd5e8', PALETTE[13 % 8]]);
-      assert.equal((await picker(page)).find((row) => row.label === 'ecu/engine.rpm').pressed, 'true');
-    });
-  });
-
-  it('two files that yield one key give two rows pressed and released together, and one drawn series', async () => {
-    await withLab(READY, async (page) => {
       // body.dbc, then two generated databases that both hold "Message1/Signal1".
+      await page.selectOption('#scenario', 'ready');
       await loadThenGoLive(page, 3);
-      const rows = () => picker(page).then((list) => list.filter((row) => row.label === 'Message1/Signal1'));
-      assert.deepEqual((await rows()).map((row) => row.pressed), ['false', 'false']);
+      const signals = await page.evaluate(() => app.derivePlotSignals());
+      assert.deepEqual(signals.map((signal) => signal.label), [...DEFAULT_SIGNALS.slice(0, 11), 'DoorStatus/DoorFrontLeft',
+        'DoorStatus/DoorFrontRight', 'Message1/Signal1', 'Message1/Signal1', ...DEFAULT_SIGNALS.slice(11)]);
+      const rpm = signals.find((signal) => signal.label === 'ecu/engine.rpm');
+      assert.deepEqual([rpm.color, rpm.freq.toFixed(2), rpm.phase], [PALETTE[15 % 8], '0.04', 0.5]);
+      assert.deepEqual((await chartState(page)).assigned, ['EngineStatus/EngineRPM', 'WheelSpeed/WheelSpeedFL', 'ecu/engine.rpm']);
+      assert.deepEqual((await drawing(page)).series.map((series) => series.stroke), ['#e8c35b', '#5bd5e8', PALETTE[15 % 8]]);
+
+      const twins = () => picker(page).then((list) => list.filter((row) => row.label === 'Message1/Signal1').map((row) => row.pressed));
+      assert.deepEqual(await twins(), ['false', 'false']);
       await pickSignal(page, 'Message1/Signal1', 1);
-      assert.deepEqual((await rows()).map((row) => row.pressed), ['true', 'true']);
+      assert.deepEqual(await twins(), ['true', 'true']);
       const view = await drawing(page);
-      assert.deepEqual(view.legend, ['EngineStatus/EngineRPM rpm', 'WheelSpeed/WheelSpeedFL km/h', 'Message1/Signal1 ']);
-      // The first of the two is drawn, in its own colour.
-      const first = await page.evaluate(() => app.derivePlotSignals().find((signal) => signal.key === 'Message1/Signal1').color);
-      assert.deepEqual(view.series.map((series) => series.stroke), ['#e8c35b', '#5bd5e8', first]);
+      assert.equal(view.legend[3], 'Message1/Signal1 ');
+      // Only the first of the two is drawn, in its own colour.
+      assert.deepEqual(view.series.map((series) => series.stroke).slice(3), [PALETTE[13 % 8]]);
       await pickSignal(page, 'Message1/Signal1', 0);
-      assert.deepEqual((await rows()).map((row) => row.pressed), ['false', 'false']);
-      assert.equal((await drawing(page)).series.length, 2);
+      assert.deepEqual([await twins(), (await drawing(page)).series.length], [['false', 'false'], 3]);
     });
   });
 });
@@ -261,9 +236,6 @@ describe('drawing', () => {
       assert.deepEqual(view.clip, [[48, 10, W - 58, H - 36]]);
       assert.deepEqual(view.values, CHART1_VALUES);
       assert.deepEqual(view.times, CHART1_TIMES);
-      close(view.timeX[0], 48, 0.05, 'left time label');
-      close(view.timeX[3], W - 10, 0.05, 'right time label');
-      assert.deepEqual(view.grid.map((y) => Math.round(y * 10)), [0, 1, 2, 3, 4].map((i) => Math.round((10 + (i / 4) * (H - 36)) * 10)));
       assert.equal(view.thresholds.length, 1);
       assert.deepEqual(view.thresholds[0].span, [48, W - 10]);
       assert.deepEqual([view.thresholds[0].stroke, view.thresholds[0].dash, view.thresholds[0].clipped],
@@ -282,7 +254,6 @@ describe('drawing', () => {
 
       assert.deepEqual(view.legend, ['EngineStatus/EngineRPM rpm', 'WheelSpeed/WheelSpeedFL km/h']);
       assert.deepEqual([view.emptyShown, view.zoomed], [false, false]);
-      assert.equal(await page.$eval('#plot-legend .legend-chip small', (small) => small.textContent), 'rpm');
     });
   });
 
@@ -547,8 +518,6 @@ describe('PNG export', () => {
         assert.deepEqual(corner, [...field, 255]);
         // Threshold dashes and both series are in the picture, drawn by the copy's own style rules.
         assert.ok(counts.every((count) => count > 200), `pixels of threshold and series: ${counts}`);
-        // The page is unchanged by the export.
-        assert.equal(await page.$$eval('#plot-svg style', (nodes) => nodes.length), 0);
       });
     });
   }
