@@ -1807,6 +1807,495 @@ function wireSniffer() {
 
 // ── Plots view ──
 
+// Eight chart pages of numeric signals taken from the loaded files. Every
+// signal is a synthetic sine wave around its leaf's value, so a chart is a
+// still, repeatable picture: it changes only with its settings, its signals
+// and the size of the view. Charts are SVG, redrawn whole on every change;
+// the canvas box itself is never rebuilt, so a drag's pointer capture
+// survives the redraw that each pointer move triggers.
+
+/** Series colours, handed out by catalogue position. */
+const PLOT_PALETTE = ['#edb059', '#5bd5e8', '#8fe3c0', '#f0a07a', '#c7a0f0', '#e8c35b', '#7ab8f0', '#f08aa0'];
+const PLOT_SVG_NS = 'http://www.w3.org/2000/svg';
+const PLOT_SAMPLES = 120;
+/** Plot area margins inside the svg, in pixels. */
+const PLOT_LEFT = 48;
+const PLOT_RIGHT = 10;
+const PLOT_TOP = 10;
+const PLOT_BOTTOM = 26;
+/** Drawing size while the panel is hidden and the svg has no size. */
+const PLOT_FALLBACK_W = 600;
+const PLOT_FALLBACK_H = 260;
+const PLOT_ZOOM_MIN = 0.25;
+const PLOT_ZOOM_MAX = 8;
+const PLOT_ZOOM_BUTTON = 1.3;
+const PLOT_ZOOM_WHEEL = 1.12;
+const PLOT_THRESHOLD_COLOR = '#ee996d';
+/** Leaves with these names (compared in lower case) are bookkeeping, not measurements. */
+const PLOT_SKIPPED_NAMES = new Set(['number of entries', 'device type', 'error register', 'controlword', 'statusword']);
+
+/** The signal catalogue, in catalogue order; rebuilt by refreshPlotSignals. */
+let plotSignals = derivePlotSignals();
+
+/** The eight chart pages; each keeps its own settings while another is shown. */
+const charts = Array.from({ length: 8 }, (_, i) => ({
+  title: `Chart ${i + 1}`,
+  assigned: [],
+  window: 30,
+  yrange: 'auto',
+  thresholds: [],
+  zoom: 1,
+  panX: 0,
+  panY: 0,
+  tpp: 0,
+  vpp: 0,
+}));
+charts[0].assigned.push('EngineStatus/EngineRPM', 'WheelSpeed/WheelSpeedFL');
+charts[0].thresholds.push(2600);
+
+let activeChart = 0;
+/** The last pointer position of a grab-pan in progress, else null. */
+let plotPan = null;
+/** The svg size of the last drawing, so that a box resize redraws only when the size really changed. */
+let plotDrawnSize = { width: 0, height: 0 };
+
+/** The number a raw value text stands for ("0x"-prefixed hexadecimal or a leading decimal), or null. */
+function plotValue(raw) {
+  if (typeof raw !== 'string') return null;
+  const text = raw.trim();
+  let number;
+  if (/^0x/i.test(text)) {
+    const digits = /^0x([0-9a-f]+)/i.exec(text);
+    number = digits ? parseInt(digits[1], 16) : NaN;
+  } else {
+    number = parseFloat(text);
+  }
+  return Number.isFinite(number) ? number : null;
+}
+
+/** Whether a leaf is worth trending: a numeric measurement outside any PDO mapping. */
+function isPlottable(leaf, groupLabel) {
+  if (/mapping/i.test(String(groupLabel ?? ''))) return false;
+  if (PLOT_SKIPPED_NAMES.has(String(leaf.name ?? '').toLowerCase())) return false;
+  if (!/^([uif]\d+|bool)$/i.test(String(leaf.type ?? ''))) return false;
+  return plotValue(leaf.value) !== null;
+}
+
+/**
+ * The signal catalogue of the loaded files: EDS nodes, then DBC messages,
+ * then A2L groups, each list in load order and each tree depth-first. Colour,
+ * frequency and phase follow a signal's position in the whole catalogue.
+ */
+function derivePlotSignals() {
+  const signals = [];
+  const add = (prefix, leaf) => {
+    const i = signals.length;
+    const base = plotValue(leaf.value);
+    const key = `${prefix}/${leaf.name}`;
+    signals.push({
+      key,
+      label: key,
+      unit: leaf.unit ?? '',
+      color: PLOT_PALETTE[i % PLOT_PALETTE.length],
+      base,
+      amp: Math.abs(base) > 1 ? Math.abs(base) * 0.12 : 1,
+      freq: 0.04 + (i % 5) * 0.03,
+      phase: (i % 7) * 0.5,
+    });
+  };
+  // A leaf is judged with the label of the group that directly holds it.
+  const walk = (nodes, groupLabel, prefix) => {
+    for (const node of nodes ?? []) {
+      if (isGroup(node)) walk(node.children, node.label, prefix);
+      else if (isPlottable(node, groupLabel)) add(prefix, node);
+    }
+  };
+  // DBC and A2L files: only leaves inside a top-level group count.
+  const eachGroup = (file, prefixOf) => {
+    for (const group of file.children ?? []) {
+      if (isGroup(group)) walk(group.children, group.label, prefixOf(group));
+    }
+  };
+  for (const file of loaded.eds) walk(file.children, file.label, file.node);
+  for (const file of loaded.dbc) {
+    eachGroup(file, (group) => {
+      const cut = group.label.indexOf(' · ');
+      return cut >= 0 ? group.label.slice(0, cut) : group.label;
+    });
+  }
+  for (const file of loaded.xcp) {
+    const prefix = file.file.replace(/\.a2l$/i, '');
+    eachGroup(file, () => prefix);
+  }
+  return signals;
+}
+
+/** True while the Plots panel is on screen. */
+function plotsVisible() {
+  const panel = $('#plots-panel');
+  return !panel.hidden && panel.getClientRects().length > 0;
+}
+
+/** Rebuilds the catalogue after a file load; assignments of keys that left it are dropped. */
+function refreshPlotSignals() {
+  plotSignals = derivePlotSignals();
+  const keys = new Set(plotSignals.map((signal) => signal.key));
+  for (const chart of charts) chart.assigned = chart.assigned.filter((key) => keys.has(key));
+  if (plotsVisible()) renderPlot();
+}
+
+/** The signal a key names; with duplicate keys the first one in the catalogue. */
+function plotSignal(key) {
+  return plotSignals.find((signal) => signal.key === key) ?? null;
+}
+
+/** 120 (time, value) points of a signal over a window of `seconds`. */
+function sampleSignal(sig, seconds) {
+  const points = [];
+  for (let i = 0; i < PLOT_SAMPLES; i += 1) {
+    const t = (i / (PLOT_SAMPLES - 1)) * seconds;
+    points.push({ t, v: sig.base + sig.amp * Math.sin(2 * Math.PI * sig.freq * t + sig.phase) });
+  }
+  return points;
+}
+
+/** Text of a value-axis label: "3.1k", "555", "0.6". */
+function plotTickLabel(v) {
+  const size = Math.abs(v);
+  if (size >= 1000) return `${(v / 1000).toFixed(1)}k`;
+  if (size >= 10) return v.toFixed(0);
+  return v.toFixed(1);
+}
+
+/** Integral coordinates as they are, any other with one decimal. */
+function plotCoord(n) {
+  return Number.isInteger(n) ? String(n) : n.toFixed(1);
+}
+
+/** An SVG element with attributes. */
+function plotSvgNode(tag, attrs, ...children) {
+  const node = document.createElementNS(PLOT_SVG_NS, tag);
+  for (const [name, value] of Object.entries(attrs)) node.setAttribute(name, String(value));
+  node.append(...children);
+  return node;
+}
+
+/** The svg's rendered size in whole pixels, or the fallback size while it has none. */
+function plotSize(svg) {
+  const box = svg.getBoundingClientRect();
+  return { width: Math.round(box.width) || PLOT_FALLBACK_W, height: Math.round(box.height) || PLOT_FALLBACK_H };
+}
+
+/**
+ * The visible part [lo, hi] of a base range at a zoom, centred on the base
+ * range's middle moved by `pan`, and the pan after clamping. At zoom 1 the
+ * view is the base range and the pan 0. Zoomed in, the pan keeps the view
+ * inside the base range; zoomed out, it keeps the whole base range inside the
+ * view, so the smaller picture can be moved around but never out of sight.
+ */
+function plotViewRange(lo, hi, zoom, pan) {
+  if (zoom === 1) return { lo, hi, pan: 0 };
+  const half = (hi - lo) / 2;
+  const limit = half * Math.abs(1 - 1 / zoom);
+  const clamped = Math.min(limit, Math.max(-limit, Number.isFinite(pan) ? pan : 0));
+  const mid = (lo + hi) / 2 + clamped;
+  return { lo: mid - half / zoom, hi: mid + half / zoom, pan: clamped };
+}
+
+/** Draws a chart into #plot-svg at the svg's current size. */
+function drawPlotCanvas(chart) {
+  const svg = $('#plot-svg');
+  const { width: W, height: H } = plotSize(svg);
+  const plotW = W - PLOT_LEFT - PLOT_RIGHT;
+  const plotH = H - PLOT_TOP - PLOT_BOTTOM;
+  svg.setAttribute('viewBox', `0 0 ${W} ${H}`);
+  plotDrawnSize = { width: W, height: H };
+
+  const series = [];
+  for (const key of chart.assigned) {
+    const sig = plotSignal(key);
+    if (sig) series.push({ sig, points: sampleSignal(sig, chart.window) });
+  }
+
+  // Base range: every sample and every threshold, widened by a tenth of the span at each end.
+  let ymin = Infinity;
+  let ymax = -Infinity;
+  const include = (v) => {
+    if (v < ymin) ymin = v;
+    if (v > ymax) ymax = v;
+  };
+  for (const { points } of series) for (const point of points) include(point.v);
+  for (const value of chart.thresholds) include(value);
+  if (ymin > ymax) {
+    ymin = 0;
+    ymax = 1;
+  }
+  if (chart.yrange === 'fixed') ymin = Math.min(0, ymin);
+  if (ymin === ymax) {
+    ymin -= 1;
+    ymax += 1;
+  }
+  const span = ymax - ymin;
+  ymin -= span / 10;
+  ymax += span / 10;
+
+  const values = plotViewRange(ymin, ymax, chart.zoom, chart.panY);
+  const times = plotViewRange(0, chart.window, chart.zoom, chart.panX);
+  chart.panY = values.pan;
+  chart.panX = times.pan;
+  chart.vpp = (values.hi - values.lo) / plotH;
+  chart.tpp = (times.hi - times.lo) / plotW;
+
+  const x = (t) => PLOT_LEFT + ((t - times.lo) / (times.hi - times.lo)) * plotW;
+  const y = (v) => PLOT_TOP + (1 - (v - values.lo) / (values.hi - values.lo)) * plotH;
+  const right = plotCoord(W - PLOT_RIGHT);
+
+  const nodes = [plotSvgNode('clipPath', { id: 'plotClip' },
+    plotSvgNode('rect', { x: PLOT_LEFT, y: PLOT_TOP, width: plotW, height: plotH }))];
+  for (let i = 0; i <= 4; i += 1) {
+    const lineY = PLOT_TOP + (i / 4) * plotH;
+    nodes.push(plotSvgNode('line', { class: 'grid', x1: PLOT_LEFT, y1: plotCoord(lineY), x2: right, y2: plotCoord(lineY) }));
+    nodes.push(plotSvgNode('text', { class: 'axis', x: 42, y: plotCoord(lineY + 3), 'text-anchor': 'end' },
+      plotTickLabel(values.hi - (i / 4) * (values.hi - values.lo))));
+  }
+  for (let i = 0; i <= 3; i += 1) {
+    const t = times.lo + (i / 3) * (times.hi - times.lo);
+    nodes.push(plotSvgNode('text', { class: 'axis', x: plotCoord(x(t)), y: H - 8, 'text-anchor': 'middle' },
+      `${Math.round(chart.window - t)}s`));
+  }
+  for (const value of chart.thresholds) {
+    const lineY = plotCoord(y(value));
+    nodes.push(plotSvgNode('line', { class: 'threshold', x1: PLOT_LEFT, y1: lineY, x2: right, y2: lineY }));
+  }
+  for (const { sig, points } of series) {
+    nodes.push(plotSvgNode('polyline', {
+      class: 'series',
+      stroke: sig.color,
+      'clip-path': 'url(#plotClip)',
+      points: points.map((point) => `${plotCoord(x(point.t))},${plotCoord(y(point.v))}`).join(' '),
+    }));
+  }
+  svg.replaceChildren(...nodes);
+  $('.plot-canvas').classList.toggle('zoomed', chart.zoom !== 1);
+}
+
+/** Index of the focused button among the buttons of a container, or -1. */
+function plotFocusIndex(container) {
+  const focused = document.activeElement;
+  return container.contains(focused) ? [...container.querySelectorAll('button')].indexOf(focused) : -1;
+}
+
+/** Rebuilds a container's buttons; a button that had the focus hands it to its successor at the same place. */
+function plotReplaceButtons(container, buttons) {
+  const focused = plotFocusIndex(container);
+  container.replaceChildren(...buttons);
+  if (focused >= 0) buttons[Math.min(focused, buttons.length - 1)]?.focus();
+}
+
+/** A colour dot of a signal. */
+function plotDot(color) {
+  return el('span', { class: 'sig-dot', style: `background: ${color}` });
+}
+
+/** A picker label that may wrap after its prefix's slash rather than inside a name. */
+function plotLabel(label) {
+  const cut = label.indexOf('/') + 1;
+  return el('span', { class: 'sig-label' }, label.slice(0, cut), cut > 0 ? el('wbr') : null, label.slice(cut));
+}
+
+/** Rebuilds the chart tabs, settings, picker, canvas, legend and empty hint. */
+function renderPlot() {
+  const chart = charts[activeChart];
+
+  plotReplaceButtons($('#plot-tabs'), charts.map((item, i) => el('button', {
+    class: 'plot-tab',
+    type: 'button',
+    'aria-selected': String(i === activeChart),
+    onclick: () => {
+      activeChart = i;
+      renderPlot();
+    },
+  }, item.title)));
+
+  $('#plot-window').value = `${chart.window} s`;
+  $('#plot-yrange').value = chart.yrange;
+
+  const filter = $('#plot-filter').value.trim().toLowerCase();
+  const assigned = new Set(chart.assigned);
+  plotReplaceButtons($('#plot-signals'), plotSignals
+    .filter((sig) => sig.label.toLowerCase().includes(filter))
+    .map((sig) => el('button', {
+      class: 'plot-signal',
+      type: 'button',
+      'aria-pressed': String(assigned.has(sig.key)),
+      onclick: () => togglePlotSignal(sig.key),
+    }, plotDot(sig.color), plotLabel(sig.label), el('span', { class: 'sig-unit', text: sig.unit }))));
+
+  drawPlotCanvas(chart);
+
+  $('#plot-legend').replaceChildren(...chart.assigned.map(plotSignal).filter(Boolean).map((sig) =>
+    el('span', { class: 'legend-chip' }, plotDot(sig.color), sig.label, ' ', el('small', { text: sig.unit }))));
+
+  $('#plot-empty').hidden = chart.assigned.length > 0;
+}
+
+/** Removes a signal from the active chart when it has it, else appends it. */
+function togglePlotSignal(key) {
+  const chart = charts[activeChart];
+  const at = chart.assigned.indexOf(key);
+  if (at >= 0) chart.assigned.splice(at, 1);
+  else chart.assigned.push(key);
+  renderPlot();
+}
+
+/** Adds a threshold at the rounded base of the chart's first signal, or at 0. */
+function addPlotThreshold() {
+  const chart = charts[activeChart];
+  const first = chart.assigned.length ? plotSignal(chart.assigned[0]) : null;
+  chart.thresholds.push(first ? Math.round(first.base) : 0);
+  renderPlot();
+}
+
+/** Keeps a zoom within its limits; a zoom that came back to 1 through rounding is exactly 1 again. */
+function clampZoom(zoom) {
+  const clamped = Math.min(PLOT_ZOOM_MAX, Math.max(PLOT_ZOOM_MIN, zoom));
+  return Math.abs(clamped - 1) < 1e-9 ? 1 : clamped;
+}
+
+/** Zooms the active chart in (multiplies) or out (divides) by a factor. */
+function zoomPlot(factor, zoomIn) {
+  const chart = charts[activeChart];
+  chart.zoom = clampZoom(zoomIn ? chart.zoom * factor : chart.zoom / factor);
+  renderPlot();
+}
+
+function fitPlot() {
+  const chart = charts[activeChart];
+  chart.zoom = 1;
+  chart.panX = 0;
+  chart.panY = 0;
+  renderPlot();
+}
+
+/** Ends a grab-pan, if one is in progress. */
+function endPlotPan() {
+  plotPan = null;
+  $('.plot-canvas').classList.remove('panning');
+}
+
+/**
+ * Downloads the visible chart as a PNG at twice the svg's size. The copy of
+ * the svg carries its own style rules with the current concept's colours, as
+ * an image it is drawn without the page's style sheet. The file is named
+ * after the chart the picture shows, even if another chart is chosen while
+ * the image is being made.
+ */
+function exportPlotPng() {
+  const svg = $('#plot-svg');
+  const { width: w, height: h } = plotSize(svg);
+  const tokens = getComputedStyle($('.app'));
+  const hair = tokens.getPropertyValue('--hair').trim();
+  const muted = tokens.getPropertyValue('--muted').trim();
+  const background = getComputedStyle($('.plot-canvas')).backgroundColor;
+  const name = `${charts[activeChart].title.toLowerCase().replace(/\s+/g, '-')}.png`;
+
+  const copy = svg.cloneNode(true);
+  copy.setAttribute('width', String(w));
+  copy.setAttribute('height', String(h));
+  const style = document.createElementNS(PLOT_SVG_NS, 'style');
+  style.textContent = [
+    `.grid { stroke: ${hair}; stroke-width: 1; }`,
+    `.axis { fill: ${muted}; font-size: 9px; font-family: monospace; }`,
+    '.series { fill: none; stroke-width: 1.6; }',
+    `.threshold { stroke: ${PLOT_THRESHOLD_COLOR}; stroke-width: 1; stroke-dasharray: 4 3; }`,
+  ].join('\n');
+  copy.insertBefore(style, copy.firstChild);
+
+  const source = URL.createObjectURL(new Blob([new XMLSerializer().serializeToString(copy)], { type: 'image/svg+xml' }));
+  const image = new Image();
+  image.addEventListener('load', () => {
+    const canvas = document.createElement('canvas');
+    canvas.width = 2 * w;
+    canvas.height = 2 * h;
+    const context = canvas.getContext('2d');
+    context.fillStyle = background;
+    context.fillRect(0, 0, canvas.width, canvas.height);
+    context.drawImage(image, 0, 0, canvas.width, canvas.height);
+    URL.revokeObjectURL(source);
+    canvas.toBlob((blob) => {
+      if (!blob) return;
+      const url = URL.createObjectURL(blob);
+      el('a', { href: url, download: name }).click();
+      URL.revokeObjectURL(url);
+    }, 'image/png');
+  });
+  // A picture that cannot be made offers no file and says nothing.
+  image.addEventListener('error', () => URL.revokeObjectURL(source));
+  image.src = source;
+}
+
+function wirePlots() {
+  const box = $('.plot-canvas');
+  $('#plot-filter').addEventListener('input', () => renderPlot());
+  $('#plot-window').addEventListener('change', (event) => {
+    const seconds = parseInt(event.target.value, 10);
+    if (Number.isFinite(seconds) && seconds > 0) charts[activeChart].window = seconds;
+    renderPlot();
+  });
+  $('#plot-yrange').addEventListener('change', (event) => {
+    charts[activeChart].yrange = event.target.value === 'fixed' ? 'fixed' : 'auto';
+    renderPlot();
+  });
+  $('#plot-threshold').addEventListener('click', () => addPlotThreshold());
+  $('#plot-zoom-in').addEventListener('click', () => zoomPlot(PLOT_ZOOM_BUTTON, true));
+  $('#plot-zoom-out').addEventListener('click', () => zoomPlot(PLOT_ZOOM_BUTTON, false));
+  $('#plot-fit').addEventListener('click', () => fitPlot());
+  $('#plot-export').addEventListener('click', () => exportPlotPng());
+
+  // Not passive: the wheel zooms the chart instead of scrolling the page.
+  box.addEventListener('wheel', (event) => {
+    event.preventDefault();
+    zoomPlot(PLOT_ZOOM_WHEEL, event.deltaY < 0);
+  }, { passive: false });
+
+  box.addEventListener('pointerdown', (event) => {
+    if (charts[activeChart].zoom === 1) return;
+    plotPan = { x: event.clientX, y: event.clientY, pointer: event.pointerId };
+    box.setPointerCapture(event.pointerId);
+    box.classList.add('panning');
+  });
+  box.addEventListener('pointermove', (event) => {
+    if (!plotPan || event.pointerId !== plotPan.pointer) return;
+    const chart = charts[activeChart];
+    chart.panX -= (event.clientX - plotPan.x) * chart.tpp;
+    chart.panY += (event.clientY - plotPan.y) * chart.vpp;
+    plotPan.x = event.clientX;
+    plotPan.y = event.clientY;
+    renderPlot();
+  });
+  box.addEventListener('pointerup', () => endPlotPan());
+  box.addEventListener('pointercancel', () => endPlotPan());
+  box.addEventListener('lostpointercapture', () => endPlotPan());
+
+  window.addEventListener('resize', () => {
+    if (plotsVisible()) renderPlot();
+  });
+  // The chart also changes size without a window resize (sidebar collapse,
+  // another concept's layout); the drawing follows so its text is never scaled.
+  if (typeof ResizeObserver === 'function') {
+    const svg = $('#plot-svg');
+    new ResizeObserver(() => {
+      if (!plotsVisible()) return;
+      const { width, height } = plotSize(svg);
+      if (width !== plotDrawnSize.width || height !== plotDrawnSize.height) drawPlotCanvas(charts[activeChart]);
+    }).observe(svg);
+  }
+}
+
+// The browser tests read the chart state and the catalogue on the page's own
+// module instance (importing this module again from the page returns it).
+export { PLOT_PALETTE, charts, plotValue, isPlottable, derivePlotSignals, sampleSignal, plotTickLabel, clampZoom };
+
 // ── Wiring ──
 
 for (const button of document.querySelectorAll('button[data-concept]')) {
