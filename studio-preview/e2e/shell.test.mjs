@@ -29,7 +29,7 @@ function snapshot(page) {
       footer: [text('#footer-connection'), text('#footer-recording')],
       search: location.search,
       sidebar: q('.app').dataset.sidebar,
-      tabs: [...document.querySelectorAll('[role="tab"][aria-selected="true"]')].map((tab) => tab.id),
+      tabs: [...document.querySelectorAll('.tabs > [role="tab"][aria-selected="true"]')].map((tab) => tab.id),
       panels: [...document.querySelectorAll('[role="tabpanel"]')].filter((panel) => !panel.hidden).map((panel) => panel.id),
       viewLabel: text('#view-mode-label'),
       pause: text('#pause'),

@@ -2110,6 +2110,7 @@ function renderPlot() {
   plotReplaceButtons($('#plot-tabs'), charts.map((item, i) => el('button', {
     class: 'plot-tab',
     type: 'button',
+    role: 'tab',
     'aria-selected': String(i === activeChart),
     onclick: () => {
       activeChart = i;
