@@ -1461,6 +1461,375 @@ export { catalog, loaded, nextCatalogItem, buildLeafIndex, findGroup, isValidVal
 
 // ── Transmit view ──
 
+// The Transmit tab composes one CAN frame from one of four message sources
+// (a raw frame, an RPDO of a loaded CANopen node, a CANopen command, a DBC
+// message) and simulates sending it; nothing reaches a bus. A single shot
+// adds a time-stamped line to the transmit log, which fades out and goes
+// after TX_LOG_TTL_MS; a periodic send lists a job until its Stop button is
+// pressed. The fields are not validated: their texts enter the transmit
+// summary as typed, and every text reaches the log and the job list as text.
+//
+// The PDO source reads the loaded EDS files. The mapping of an RPDO is
+// resolved once from its mapping group's "Mapped object" leaves and then kept
+// as the list `entries` on the catalogue's RPDO record, where the mapping
+// editor changes it in place; the mapping leaves themselves are never changed.
+
+/** Life of a transmit-log line in ms; the line fades out during the last TX_LOG_FADE_MS. */
+const TX_LOG_TTL_MS = 8000;
+/** Length of the fade-out; the 2 s opacity transition of `#tx-log > li.fading` matches it. */
+const TX_LOG_FADE_MS = 2000;
+
+/** The message sources in the order of `#tx-mode`, with the verb of the Send button. */
+const TX_VERBS = { raw: 'frame', pdo: 'PDO', canopen: 'command', dbc: 'message' };
+
+/** Single shots since page load; lines leaving the log never lower it. */
+let txCount = 0;
+/** Periodic jobs currently listed. */
+let periodicCount = 0;
+
+/** An option whose value is given separately from its text (the value may be empty). */
+function txOption(value, text) {
+  return el('option', { value, text });
+}
+
+/** The selected message source; an unknown value counts as the raw frame. */
+function txMode() {
+  const mode = $('#tx-mode').value;
+  return Object.hasOwn(TX_VERBS, mode) ? mode : 'raw';
+}
+
+/** True when the "Periodic" timing is selected. */
+function periodic() {
+  return document.querySelector('input[name="tx-timing"]:checked')?.value === 'periodic';
+}
+
+/** Shows the form of one source and hides the other three. */
+function showTxForm(mode) {
+  for (const name of Object.keys(TX_VERBS)) $(`#tx-${name}`).hidden = name !== mode;
+}
+
+function setTxMode(mode) {
+  showTxForm(mode);
+  updateSendLabel();
+  if (mode === 'raw') $('#tx-id').focus();
+}
+
+function updateSendLabel() {
+  const verb = TX_VERBS[txMode()];
+  $('#tx-send').textContent = periodic() ? `Start periodic ${verb}` : `Send ${verb}`;
+}
+
+/** After a change of timing: the interval is usable, and drawn at full strength, only for periodic sends. */
+function syncTxTiming() {
+  const on = periodic();
+  $('#tx-interval').disabled = !on;
+  $('.tx-layout').classList.toggle('period-off', !on);
+  updateSendLabel();
+}
+
+/** A field's text, or its placeholder while it is empty. */
+function textOrPlaceholder(input) {
+  return input.value || input.placeholder;
+}
+
+/** The transmit summary of the visible form; no field is validated. */
+function txSummary() {
+  const mode = txMode();
+  if (mode === 'pdo') return `${$('#pdo-sel').value} → ${$('#pdo-node').value} · ${$('#pdo-signals').value}`;
+  if (mode === 'canopen') {
+    const command = $('#tx-cmd').value;
+    const node = $('#tx-node').value;
+    if (!command.startsWith('SDO')) return `${command} → ${node}`;
+    return `${command} ${node} · ${$('#tx-index').value}:${$('#tx-sub').value} = ${$('#tx-value').value}`;
+  }
+  if (mode === 'dbc') return `${$('#tx-db').value} · ${$('#tx-msg').value}`;
+  const id = textOrPlaceholder($('#tx-id')).replace(/^0x/i, '').toUpperCase();
+  return `0x${id} · [${textOrPlaceholder($('#tx-dlc'))}] ${textOrPlaceholder($('#tx-data')).toUpperCase()}`;
+}
+
+/** The data field's placeholder shows as many "00" bytes as the DLC asks for, 0 to 8. */
+function updateDataPlaceholder() {
+  const dlc = $('#tx-dlc');
+  const count = parseInt(dlc.value || dlc.placeholder || '0', 10);
+  const bytes = Number.isNaN(count) ? 0 : Math.min(8, Math.max(0, count));
+  $('#tx-data').placeholder = Array.from({ length: bytes }, () => '00').join(' ');
+}
+
+const HEX_DIGIT = /[0-9a-f]/i;
+
+/**
+ * Keeps a hex-bytes field as pairs of digits separated by single blanks,
+ * in the case typed. The caret stays after the same number of digits, so
+ * deleting the blank between two bytes only moves the caret before it. An
+ * unchanged text is left alone, caret and selection included.
+ */
+function formatHexBytesField(input) {
+  const text = input.value;
+  const caret = input.selectionStart ?? text.length;
+  let digitsBefore = 0;
+  for (const char of text.slice(0, caret)) if (HEX_DIGIT.test(char)) digitsBefore += 1;
+  const formatted = text.replace(/[^0-9a-f]/gi, '').replace(/(..)/g, '$1 ').trimEnd();
+  if (formatted === text) return;
+  input.value = formatted;
+  // Digit k sits at k + floor(k / 2): one blank after every pair.
+  const at = digitsBefore === 0 ? 0 : digitsBefore + Math.floor((digitsBefore - 1) / 2);
+  input.setSelectionRange(at, at);
+}
+
+/** Simulates sending the composed frame: a job row when periodic, else a log line. Nothing in listen-only mode. */
+function sendTx() {
+  if ($('#listen').checked) return;
+  const summary = txSummary();
+  if (periodic()) addPeriodicJob($('#tx-interval').value, summary);
+  else logTx(summary);
+}
+
+/** Lists a periodic job unless one with the same interval and summary is listed already. */
+function addPeriodicJob(interval, summary) {
+  const list = $('#periodic-list');
+  const key = `${interval}|${summary}`;
+  // Compared as data, never put into a selector: the key holds typed text.
+  if ([...list.querySelectorAll('.job-row')].some((row) => row.dataset.key === key)) return;
+  $('#periodic-empty')?.remove();
+  const row = el('li', { class: 'job-row', dataset: { key } },
+    el('span', { class: 'job-text', text: `every ${interval} ms · TX · ${summary}` }),
+    el('button', { type: 'button', class: 'secondary stop-btn', text: 'Stop', onclick: () => stopPeriodicJob(row) }));
+  list.prepend(row);
+  periodicCount += 1;
+  $('#periodic-count').textContent = `${periodicCount} active`;
+}
+
+/** Removes a job row; the last one brings the placeholder back. A keyboard user keeps a focus in the list. */
+function stopPeriodicJob(row) {
+  if (!row.isConnected) return;
+  const list = $('#periodic-list');
+  const hadFocus = row.contains(document.activeElement);
+  const next = row.nextElementSibling ?? row.previousElementSibling;
+  row.remove();
+  periodicCount -= 1;
+  $('#periodic-count').textContent = `${periodicCount} active`;
+  if (periodicCount === 0) {
+    list.replaceChildren(el('li', { id: 'periodic-empty', class: 'muted', text: 'No periodic jobs running.' }));
+  }
+  if (hadFocus) (next?.querySelector('.stop-btn') ?? $('#tx-send')).focus();
+}
+
+/** Adds a single shot to the top of the log; its line fades at 6 s and goes at 8 s. */
+function logTx(summary) {
+  const log = $('#tx-log');
+  $('#tx-empty')?.remove();
+  const line = el('li', {}, el('span', { class: 'tx-time', text: txTimestamp() }), ` · TX · ${summary}`);
+  log.prepend(line);
+  txCount += 1;
+  $('#tx-count').textContent = `${txCount} sent`;
+  setTimeout(() => line.classList.add('fading'), TX_LOG_TTL_MS - TX_LOG_FADE_MS);
+  setTimeout(() => {
+    line.remove();
+    if (!log.children.length) log.replaceChildren(el('li', { id: 'tx-empty', class: 'muted', text: 'No frames sent yet.' }));
+  }, TX_LOG_TTL_MS);
+}
+
+/** "Node 1 (0x01)": how the transmit forms name a loaded EDS file. */
+function nodeLabel(device) {
+  return `${device.node} (${device.nodeId})`;
+}
+
+/** "RPDO1 (0x200)": text and value of an RPDO's option. */
+function rpdoLabel(rpdo) {
+  return `${rpdo.name} (${rpdo.cob})`;
+}
+
+/** Rebuilds the node, database and message selects and the PDO form from the loaded files. */
+function renderTxSources() {
+  const labels = loaded.eds.map(nodeLabel);
+  for (const select of [$('#pdo-node'), $('#tx-node')]) {
+    const previous = select.value;
+    select.replaceChildren(...(labels.length
+      ? labels.map((label) => txOption(label, label))
+      : [txOption('', 'No EDS node loaded')]));
+    if (labels.includes(previous)) select.value = previous;
+  }
+
+  const db = $('#tx-db');
+  const previousDb = db.value;
+  if (!loaded.dbc.length) {
+    db.replaceChildren(txOption('', 'No DBC loaded'));
+    $('#tx-msg').replaceChildren(txOption('', 'Load a DBC file to select messages'));
+  } else {
+    db.replaceChildren(...loaded.dbc.map((item) => txOption(item.file, item.file)));
+    if (loaded.dbc.some((item) => item.file === previousDb)) db.value = previousDb;
+    updateDbcMessages();
+  }
+  updatePdoForm();
+}
+
+/** The messages of the selected database, the first one selected after every rebuild. */
+function updateDbcMessages() {
+  const file = loaded.dbc.find((item) => item.file === $('#tx-db').value);
+  const messages = file?.messages ?? [];
+  $('#tx-msg').replaceChildren(...(messages.length
+    ? messages.map((message) => txOption(message, message))
+    : [txOption('', 'Load a DBC file to select messages')]));
+  $('#tx-msg').selectedIndex = 0;
+}
+
+/** The loaded EDS file chosen in the PDO form, or null. */
+function pdoDevice() {
+  const value = $('#pdo-node').value;
+  return loaded.eds.find((item) => nodeLabel(item) === value) ?? null;
+}
+
+/** Rebuilds the RPDO select for the chosen node, keeping the choice while offered, then the mapping editor. */
+function updatePdoForm() {
+  const rpdos = pdoDevice()?.rpdos ?? [];
+  const select = $('#pdo-sel');
+  if (!rpdos.length) {
+    select.replaceChildren(txOption('', 'No RPDO mapping'));
+  } else {
+    const previous = select.value;
+    const labels = rpdos.map(rpdoLabel);
+    select.replaceChildren(...labels.map((label) => txOption(label, label)));
+    if (labels.includes(previous)) select.value = previous;
+  }
+  renderPdoMapping();
+}
+
+/** The chosen EDS file and RPDO record; either may be null. */
+function currentRpdo() {
+  const device = pdoDevice();
+  const value = $('#pdo-sel').value;
+  const rpdo = device?.rpdos?.find((item) => rpdoLabel(item) === value) ?? null;
+  return { device, rpdo };
+}
+
+/**
+ * The RPDO's mapping entries. On first use they are read from the "Mapped
+ * object" leaves of its mapping group (packed 0xIIIISSLL: index, sub-index,
+ * length in bits; the length is dropped) and kept on the record; from then on
+ * only the mapping editor changes them.
+ */
+function rpdoEntries(device, rpdo) {
+  if (!Array.isArray(rpdo.entries)) {
+    const group = findGroup(device, (node) => String(node.label).includes(rpdo.mapIndex));
+    const entries = [];
+    for (const child of group?.children ?? []) {
+      if (Array.isArray(child.children) || !String(child.name).startsWith('Mapped object')) continue;
+      const packed = String(child.value).replace(/^0x/i, '');
+      entries.push({ idx: `0x${packed.slice(0, 4)}`, sub: packed.slice(4, 6) });
+    }
+    rpdo.entries = entries;
+  }
+  return rpdo.entries;
+}
+
+/** Leaf key of a mapping entry. */
+function entryKey(entry) {
+  return `${entry.idx}:${entry.sub}`.toLowerCase();
+}
+
+/** "Controlword=0x000F, Target torque=0x0000" from the leaves' current values; an unknown object by its index. */
+function composeRpdoSignals(device, rpdo) {
+  const index = buildLeafIndex(device);
+  return rpdoEntries(device, rpdo).map((entry) => {
+    const leaf = index.get(entryKey(entry));
+    return leaf ? `${leaf.name}=${leaf.value}` : `${entry.idx}:${entry.sub}`;
+  }).join(', ');
+}
+
+/**
+ * The mapping editor of the chosen RPDO: one row per entry with a remove
+ * button, and the objects that may still be mapped (writable, not text, not
+ * mapped yet, index 0x2000 or above: the communication area never offers any).
+ */
+function renderPdoMapping() {
+  const list = $('#pdo-mapping');
+  const add = $('#pdo-add');
+  const addButton = $('#pdo-add-btn');
+  const { device, rpdo } = currentRpdo();
+  if (!device || !rpdo) {
+    list.replaceChildren(el('li', { class: 'muted', text: 'No RPDO mapping for this node.' }));
+    add.replaceChildren(txOption('', '—'));
+    add.disabled = true;
+    addButton.disabled = true;
+    $('#pdo-signals').value = '';
+    return;
+  }
+
+  const index = buildLeafIndex(device);
+  const entries = rpdoEntries(device, rpdo);
+  const rows = entries.map((entry, at) => {
+    const key = `${entry.idx}:${entry.sub}`;
+    const leaf = index.get(entryKey(entry));
+    return el('li', { class: 'pdo-map-row' },
+      el('span', { class: 'pdo-map-obj', text: leaf ? `${key} · ${leaf.name} = ${leaf.value}` : key }),
+      el('button', {
+        type: 'button',
+        class: 'icon-btn pdo-map-remove',
+        title: 'Remove from mapping',
+        'aria-label': `Remove ${key} from mapping`,
+        text: '✕\uFE0E',
+        onclick: (event) => removePdoEntry(entries, at, event.currentTarget),
+      }));
+  });
+  list.replaceChildren(...(rows.length
+    ? rows
+    : [el('li', { class: 'muted', text: 'Mapping is empty — add an object below.' })]));
+
+  const mapped = new Set(entries.map(entryKey));
+  const candidates = [...index].filter(([key, leaf]) => leaf.access !== 'ro'
+    && !/str/i.test(leaf.type)
+    && !mapped.has(key)
+    && parseInt(leaf.idx, 16) >= 0x2000);
+  add.replaceChildren(...(candidates.length
+    ? candidates.map(([key, leaf]) => txOption(key, `${leaf.idx}:${leaf.sub} · ${leaf.name}`))
+    : [txOption('', 'All writable objects mapped')]));
+  add.selectedIndex = 0;
+  add.disabled = !candidates.length;
+  addButton.disabled = !candidates.length;
+  $('#pdo-signals').value = composeRpdoSignals(device, rpdo);
+}
+
+/** Deletes one mapping entry; a focused remove button hands the focus to its neighbour. */
+function removePdoEntry(entries, at, button) {
+  const hadFocus = button === document.activeElement;
+  entries.splice(at, 1);
+  renderPdoMapping();
+  if (!hadFocus) return;
+  const buttons = document.querySelectorAll('#pdo-mapping .pdo-map-remove');
+  (buttons[Math.min(at, buttons.length - 1)] ?? $('#pdo-add')).focus();
+}
+
+/** Appends the object chosen in `#pdo-add` to the chosen RPDO's mapping. */
+function mapPdoObject() {
+  const { device, rpdo } = currentRpdo();
+  const key = $('#pdo-add').value;
+  if (!device || !rpdo || !key) return;
+  const colon = key.indexOf(':');
+  rpdoEntries(device, rpdo).push({ idx: key.slice(0, colon), sub: key.slice(colon + 1) });
+  renderPdoMapping();
+}
+
+function wireTransmit() {
+  $('#tx-mode').addEventListener('change', () => setTxMode(txMode()));
+  for (const radio of document.querySelectorAll('input[name="tx-timing"]')) {
+    radio.addEventListener('change', () => syncTxTiming());
+  }
+  $('#tx-dlc').addEventListener('input', () => updateDataPlaceholder());
+  // Rewriting the text in the middle of an input-method composition would
+  // break it; the composed text is formatted once the composition ends.
+  $('#tx-data').addEventListener('input', (event) => event.isComposing || formatHexBytesField(event.target));
+  $('#tx-data').addEventListener('compositionend', (event) => formatHexBytesField(event.target));
+  $('#tx-send').addEventListener('click', () => sendTx());
+  $('#tx-db').addEventListener('change', () => updateDbcMessages());
+  $('#pdo-node').addEventListener('change', () => updatePdoForm());
+  $('#pdo-sel').addEventListener('change', () => renderPdoMapping());
+  $('#pdo-add-btn').addEventListener('click', () => mapPdoObject());
+  // A browser that restores form controls on reload may bring back another
+  // source or timing: the forms, the interval and the label follow the controls.
+  showTxForm(txMode());
+  syncTxTiming();
+}
+
 // ── DAQ view ──
 
 // ── Sniffer view ──
