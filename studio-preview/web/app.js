@@ -1485,10 +1485,11 @@ function daqRawHex(value) {
   return [0, 1, 2, 3].map((i) => view.getUint8(i).toString(16).toUpperCase().padStart(2, '0')).join(' ');
 }
 
-/** The trend line: an svg of 96 × 18 whose polyline is scaled to the samples on show. */
-function daqSparkline(samples) {
-  const w = 96;
-  const h = 18;
+const DAQ_SPARK_W = 96;
+const DAQ_SPARK_H = 18;
+
+/** The polyline points of the trend: "x,y" pairs with one decimal, scaled to the samples given. */
+function daqSparkPoints(samples) {
   let lo = Math.min(...samples);
   let hi = Math.max(...samples);
   if (hi - lo < 1e-9) {
@@ -1496,17 +1497,21 @@ function daqSparkline(samples) {
     hi += 1;
   }
   const n = samples.length;
-  const points = samples.map((v, i) => {
-    const x = n > 1 ? (i / (n - 1)) * w : 0;
-    const y = 1.5 + (1 - (v - lo) / (hi - lo)) * (h - 3);
+  return samples.map((v, i) => {
+    const x = n > 1 ? (i / (n - 1)) * DAQ_SPARK_W : 0;
+    const y = 1.5 + (1 - (v - lo) / (hi - lo)) * (DAQ_SPARK_H - 3);
     return `${x.toFixed(1)},${y.toFixed(1)}`;
   }).join(' ');
+}
+
+/** The trend line: an svg of 96 × 18 holding one polyline scaled to the samples on show. */
+function daqSparkline(samples) {
   const svg = document.createElementNS(DAQ_SVG_NS, 'svg');
-  svg.setAttribute('viewBox', `0 0 ${w} ${h}`);
+  svg.setAttribute('viewBox', `0 0 ${DAQ_SPARK_W} ${DAQ_SPARK_H}`);
   svg.setAttribute('preserveAspectRatio', 'none');
   svg.setAttribute('aria-hidden', 'true');
   const line = document.createElementNS(DAQ_SVG_NS, 'polyline');
-  line.setAttribute('points', points);
+  line.setAttribute('points', daqSparkPoints(samples));
   svg.append(line);
   return svg;
 }
@@ -1533,8 +1538,8 @@ function renderXcpLog() {
   const log = xcpState.log;
   const shown = xcpState.showPolls ? log : log.filter((entry) => !entry.poll);
   const hidden = log.length - shown.length;
-  $('#daq-log-count').textContent = daqPlural(shown.length, 'entry', 'entries')
-    + (hidden > 0 ? ` · ${daqPlural(hidden, 'poll')} hidden` : '');
+  daqSetText($('#daq-log-count'), daqPlural(shown.length, 'entry', 'entries')
+    + (hidden > 0 ? ` · ${daqPlural(hidden, 'poll')} hidden` : ''));
   $('#daq-log-clear').disabled = log.length === 0;
   const polls = $('#daq-log-polls');
   polls.setAttribute('aria-pressed', String(xcpState.showPolls));
@@ -1545,11 +1550,41 @@ function renderXcpLog() {
     $('#daq-log').replaceChildren(el('li', { id: 'daq-log-empty', class: 'muted', text: 'No XCP activity yet.' }));
     return;
   }
-  $('#daq-log').replaceChildren(...shown.map((entry) => el('li', { class: 'daq-log-line' },
-    el('span', { class: 'tx-time', text: entry.at }),
-    el('span', { class: `daq-dir ${entry.dir.toLowerCase()}`, text: entry.dir }),
-    el('span', { class: 'daq-summary', text: entry.summary }),
-    entry.detail !== undefined && el('span', { class: 'daq-detail', text: entry.detail }))));
+  daqSyncChildren($('#daq-log'), shown.map(xcpLogLine));
+}
+
+/**
+ * The line of a log entry. Entries never change, so each entry's line is made
+ * once and reused: a tick then only makes the lines of its new samples.
+ */
+const xcpLogLines = new WeakMap();
+
+function xcpLogLine(entry) {
+  let line = xcpLogLines.get(entry);
+  if (!line) {
+    line = el('li', { class: 'daq-log-line' },
+      el('span', { class: 'tx-time', text: entry.at }),
+      el('span', { class: `daq-dir ${entry.dir.toLowerCase()}`, text: entry.dir }),
+      el('span', { class: 'daq-summary', text: entry.summary }),
+      entry.detail !== undefined && el('span', { class: 'daq-detail', text: entry.detail }));
+    xcpLogLines.set(entry, line);
+  }
+  return line;
+}
+
+/**
+ * Makes `nodes` the children of `parent`, in order, moving as few as
+ * possible: children not among them are removed, the others stay attached
+ * (keeping their layout, and the focus of a focused button inside them).
+ */
+function daqSyncChildren(parent, nodes) {
+  const wanted = new Set(nodes);
+  for (const child of [...parent.children]) if (!wanted.has(child)) child.remove();
+  let cursor = parent.firstElementChild;
+  for (const node of nodes) {
+    if (node === cursor) cursor = cursor.nextElementSibling;
+    else parent.insertBefore(node, cursor);
+  }
 }
 
 function daqMode() {
@@ -1573,32 +1608,32 @@ function renderDaqStatus() {
   const listen = daqListenOnly();
 
   $('#daq-xcp-dot').className = running ? 'dot live' : connected ? 'dot ready' : 'dot';
-  $('#daq-xcp-state').textContent = running ? 'XCP acquiring' : connected ? 'XCP connected' : 'XCP disconnected';
+  daqSetText($('#daq-xcp-state'), running ? 'XCP acquiring' : connected ? 'XCP connected' : 'XCP disconnected');
   $('#daq-panel .daq-conn').classList.toggle('on', connected);
 
-  $('#daq-ids').textContent = first ? `CRO ${first.cro} → DTO ${first.dto}` : 'CRO — → DTO —';
+  daqSetText($('#daq-ids'), first ? `CRO ${first.cro} → DTO ${first.dto}` : 'CRO — → DTO —');
 
-  if (!first) $('#daq-a2l').textContent = 'No A2L';
+  if (!first) daqSetText($('#daq-a2l'), 'No A2L');
   else {
     const files = loaded.xcp.length === 1 ? first.file : `${loaded.xcp.length} A2L`;
-    $('#daq-a2l').textContent = `${files} · ${daqPlural(xcpMeasurements().length, 'measurement')}`;
+    daqSetText($('#daq-a2l'), `${files} · ${daqPlural(xcpMeasurements().length, 'measurement')}`);
   }
 
   const mode = daqMode();
   const tag = $('#daq-mode');
-  tag.textContent = mode;
+  daqSetText(tag, mode);
   tag.className = `tag daq-mode ${mode.toLowerCase()}`;
 
   const stats = $('#daq-stats');
-  stats.textContent = `${running ? daqDtoRate() : 0} DTO/s · ${xcpState.overrun} overrun`;
+  daqSetText(stats, `${running ? daqDtoRate() : 0} DTO/s · ${xcpState.overrun} overrun`);
   stats.classList.toggle('overrun', xcpState.overrun > 0);
 
   const connect = $('#daq-connect');
-  connect.textContent = connected ? 'Disconnect XCP' : 'Connect XCP';
+  daqSetText(connect, connected ? 'Disconnect XCP' : 'Connect XCP');
   connect.disabled = !first || listen || running;
 
   const run = $('#daq-run');
-  run.textContent = running ? '■ Stop acquisition' : '▶ Start acquisition';
+  daqSetText(run, running ? '■ Stop acquisition' : '▶ Start acquisition');
   run.classList.toggle('running', running);
   run.disabled = listen || !connected || !daqList.length;
 
@@ -1692,27 +1727,42 @@ function daqCountLabel() {
 }
 
 /**
- * The row element of each DAQ row. A row's cells are rebuilt on every render,
- * but the row itself and its two buttons are kept for as long as the row is
- * listed: the list re-renders four times a second while acquiring, and a
- * button rebuilt between the press and the release of a click would swallow
- * the click, as it would drop the keyboard focus.
+ * The elements of each DAQ row: the row, its cells and its two buttons, made
+ * when the row is first rendered and kept while it is listed. Every render
+ * writes all cells anew from the row's state. The list re-renders four times
+ * a second while acquiring: buttons rebuilt between the press and the release
+ * of a click would swallow the click (and drop the keyboard focus), and
+ * rebuilding every cell element each tick costs far more layout time than
+ * writing their texts.
  */
 const daqRowElements = new WeakMap();
 
 function daqRowElement(item) {
-  let row = daqRowElements.get(item);
-  if (row) return row;
+  let parts = daqRowElements.get(item);
+  if (parts) return parts;
   const name = item.name;
+  const cell = (cls) => el('div', { class: cls });
+  parts = {
+    event: cell('daq-event-cell'), raw: cell('daq-raw'), phys: cell('daq-phys'), unit: cell('daq-unit'),
+    min: cell('daq-min'), max: cell('daq-max'), trend: cell('daq-trend'),
+  };
+  parts.trend.append(daqSparkline(item.samples));
+  parts.line = parts.trend.querySelector('polyline');
   const reset = el('button', { class: 'secondary', type: 'button', title: 'Reset min / max',
-    'aria-label': `Reset min/max for ${name}`, text: '⟲' });
+    'aria-label': `Reset min/max for ${name}`, text: '⟲', onclick: () => resetDaqRow(item) });
   const remove = el('button', { class: 'secondary stop-btn', type: 'button', title: 'Remove from DAQ list',
-    'aria-label': `Remove ${name}`, text: '✕' });
-  reset.addEventListener('click', () => resetDaqRow(item));
-  remove.addEventListener('click', () => removeDaqRow(item));
-  row = el('li', { dataset: { key: daqRowKey(item) } }, el('div', { class: 'daq-tools' }, reset, remove));
-  daqRowElements.set(item, row);
-  return row;
+    'aria-label': `Remove ${name}`, text: '✕', onclick: () => removeDaqRow(item) });
+  parts.row = el('li', { dataset: { key: daqRowKey(item) } },
+    el('div', { class: 'daq-name-cell' }, el('span', { class: 'daq-name', text: name }), el('span', { class: 'daq-file', text: item.file })),
+    parts.event, parts.raw, parts.phys, parts.unit, parts.min, parts.max, parts.trend,
+    el('div', { class: 'daq-tools' }, reset, remove));
+  daqRowElements.set(item, parts);
+  return parts;
+}
+
+/** Sets a node's text, leaving it untouched when it already reads so. */
+function daqSetText(node, text) {
+  if (node.textContent !== text) node.textContent = text;
 }
 
 function resetDaqRow(item) {
@@ -1736,7 +1786,7 @@ function removeDaqRow(item) {
 }
 
 function renderDaqList() {
-  $('#daq-count').textContent = daqCountLabel();
+  daqSetText($('#daq-count'), daqCountLabel());
   $('#daq-panel .daq-cols').hidden = !daqList.length;
   const list = $('#daq-list');
   if (!daqList.length) {
@@ -1745,26 +1795,20 @@ function renderDaqList() {
     return;
   }
   const rows = daqList.map((item) => {
-    const row = daqRowElement(item);
+    const parts = daqRowElement(item);
     const value = item.samples[item.samples.length - 1];
-    row.className = xcpState.running ? 'daq-row' : 'daq-row stale';
-    const tools = row.lastElementChild;
-    while (row.firstElementChild !== tools) row.firstElementChild.remove();
-    tools.before(
-      el('div', { class: 'daq-name-cell' },
-        el('span', { class: 'daq-name', text: item.name }), el('span', { class: 'daq-file', text: item.file })),
-      el('div', { class: 'daq-event-cell', text: `${item.event === POLL_EVENT ? 'poll' : item.event} · ${item.rate} ms` }),
-      el('div', { class: 'daq-raw', text: daqRawHex(value) }),
-      el('div', { class: 'daq-phys', text: daqFormat(value) }),
-      el('div', { class: 'daq-unit', text: item.unit ?? '' }),
-      el('div', { class: 'daq-min', text: daqFormat(item.min) }),
-      el('div', { class: 'daq-max', text: daqFormat(item.max) }),
-      el('div', { class: 'daq-trend' }, daqSparkline(item.samples)));
-    return row;
+    parts.row.className = xcpState.running ? 'daq-row' : 'daq-row stale';
+    daqSetText(parts.event, `${item.event === POLL_EVENT ? 'poll' : item.event} · ${item.rate} ms`);
+    daqSetText(parts.raw, daqRawHex(value));
+    daqSetText(parts.phys, daqFormat(value));
+    daqSetText(parts.unit, item.unit ?? '');
+    daqSetText(parts.min, daqFormat(item.min));
+    daqSetText(parts.max, daqFormat(item.max));
+    const points = daqSparkPoints(item.samples);
+    if (parts.line.getAttribute('points') !== points) parts.line.setAttribute('points', points);
+    return parts.row;
   });
-  // Rows that are already in place are left attached, so that a focused button keeps its focus.
-  const current = [...list.children];
-  if (current.length !== rows.length || rows.some((row, i) => current[i] !== row)) list.replaceChildren(...rows);
+  daqSyncChildren(list, rows);
   renderDaqStatus();
 }
 
