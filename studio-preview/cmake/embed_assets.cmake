@@ -7,6 +7,7 @@
 # modification time among the files.
 
 cmake_policy(VERSION 3.25)
+include("${CMAKE_CURRENT_LIST_DIR}/write_if_changed.cmake")
 
 if(NOT WEB_DIR OR NOT OUT)
     message(FATAL_ERROR "embed_assets.cmake needs WEB_DIR and OUT")
@@ -65,11 +66,4 @@ std::span<const EmbeddedAsset> asset_bundle() noexcept { return table; }
 } // namespace studio
 ")
 
-# Only touch the output when it changed, so an unchanged page does not relink the launcher.
-if(EXISTS "${OUT}")
-    file(READ "${OUT}" old)
-    if(old STREQUAL content)
-        return()
-    endif()
-endif()
-file(WRITE "${OUT}" "${content}")
+write_if_changed("${OUT}" "${content}")

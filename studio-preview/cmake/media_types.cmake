@@ -4,6 +4,7 @@
 # Inputs (-D): MIME_TYPES, the table to read; OUT, the .cpp file to write.
 
 cmake_policy(VERSION 3.25)
+include("${CMAKE_CURRENT_LIST_DIR}/write_if_changed.cmake")
 
 if(NOT MIME_TYPES OR NOT OUT)
     message(FATAL_ERROR "media_types.cmake needs MIME_TYPES and OUT")
@@ -59,10 +60,4 @@ std::span<const MediaTypeEntry> media_type_table() noexcept { return table; }
 } // namespace studio
 ")
 
-if(EXISTS "${OUT}")
-    file(READ "${OUT}" old)
-    if(old STREQUAL content)
-        return()
-    endif()
-endif()
-file(WRITE "${OUT}" "${content}")
+write_if_changed("${OUT}" "${content}")

@@ -463,6 +463,42 @@ describe('object dictionary tree', () => {
     });
   });
 
+  it('a rebuild returns a row to exactly its first-built state: value, marks, flash, interval, periodic marker', async () => {
+    await withLab({ query: '?scenario=live' }, async (page) => {
+      await openObjects(page);
+      // Every element of the row: tag, attributes and the live value of fields.
+      const snapshot = () => row(page, 'Controlword').evaluate((leaf) => [leaf, ...leaf.querySelectorAll('*')].map((node) =>
+        [node.tagName, [...node.attributes].map((a) => `${a.name}=${a.value}`).sort().join(' '), node.value ?? null]));
+      const built = await snapshot();
+      const leaf = row(page, 'Controlword');
+      await leaf.locator('.cyc-ms').fill('900');
+      await leaf.locator('.cyc-btn').click();
+      await leaf.locator('.cyc-btn').click();
+      await leaf.locator('.read-btn').click();
+      await page.getByLabel('Value of Controlword').fill('0x');
+      assert.notDeepEqual(await snapshot(), built);
+      await page.fill('#obj-filter', 'c');
+      assert.deepEqual(await snapshot(), built);
+    });
+  });
+
+  it('shows sibling groups with one label, and a leaf listed twice, as separate rows on every rebuild', async () => {
+    await withLab({ query: '?scenario=live' }, async (page) => {
+      await openObjects(page);
+      await exposeModule(page);
+      await page.evaluate(() => {
+        const leaf = { name: 'Twin value', idx: '0x2001', sub: '00', type: 'U8', access: 'rw', value: '1' };
+        app.loaded.eds.push({ type: 'eds', file: 'twin.eds', label: 'CANopen · twin.eds (Node 9 · 0x09)', node: 'Node 9',
+          nodeId: '0x09', rpdos: [], children: [{ label: 'Twin · 0x2001', children: [leaf] }, { label: 'Twin · 0x2001', children: [leaf] }] });
+      });
+      for (const q of ['twin', 'twin ', '']) {
+        await page.fill('#obj-filter', q);
+        assert.deepEqual((await headers(page)).filter(([, , , text]) => text.includes('Twin')).length, 2, q);
+        assert.deepEqual((await visibleLeaves(page)).filter((leaf) => leaf === 'twin.eds Twin value').length, 2, q);
+      }
+    });
+  });
+
   it('listen-only mode disables every write button, also after rebuilds and edits; the rest keeps working', async () => {
     await withLab({ query: '?scenario=ready', clock: true }, async (page) => {
       await page.check('#listen');

@@ -1049,18 +1049,37 @@ function findGroup(root, test) {
 // stores the field's text in the catalogue leaf itself. Collapse state and
 // periodic markers are kept in sets of keys made of labels and names, so they
 // outlive every rebuild; text typed and not written does not.
+//
+// A rebuild makes the row list anew from the loaded files and puts every row
+// into the state a newly built row has: the stored value in the field, no
+// dirty, invalid or flash mark, a valid-looking write button, the interval
+// back at 500, periodic marker, caret and listen-only state from the page
+// state. The row elements themselves are kept per leaf and per header key and
+// only moved when the list of rows changes, because creating and laying out
+// thousands of elements on every keystroke takes several frames in a large
+// workspace.
 
 /** Collapse keys of collapsed file and group headers ("root:" + file label, then "/" + group label per level). */
 const objCollapsed = new Set();
 /** Cyclic keys (idx:sub:name) of leaves whose periodic marker is on. */
 const cyclicKeys = new Set();
-/** Header elements of the current tree by collapse key, to give the focus back after a rebuild. */
+/** Header row of each collapse key, kept for reuse. */
 const objHeads = new Map();
+/** The collapse key of each header row; the leaf and the working parts of each leaf row (read by the tree's handlers). */
+const objHeadKeys = new WeakMap();
+const objRowLeaves = new WeakMap();
+/** Leaf row of each catalogue leaf, kept for reuse. */
+const objLeafRows = new WeakMap();
+/** Listen-only state read once per rebuild for all its rows. */
+let treeListenOnly = false;
+/** Rows placed by the rebuild in progress: a kept row is never placed twice (two groups may share a label). */
+const treeRowsPlaced = new Set();
 
 const OBJ_SOURCE_GROUPS = [['eds', 'CANopen (EDS)'], ['dbc', 'DBC'], ['xcp', 'XCP (A2L)']];
 const GROUP_SEPARATOR = ' · ';
 /** Each glyph is followed by U+FE0E so that it is drawn as text, not as a coloured emoji. */
 const OBJ_GLYPHS = { read: '⬇\uFE0E', write: '✎\uFE0E', cyclic: '⟳\uFE0E' };
+const CYCLIC_DEFAULT_MS = '500';
 
 /** True when the listen-only box is ticked: nothing is written then. */
 function listenOnly() {
@@ -1103,42 +1122,46 @@ function treeRoots(value) {
 function renderTree() {
   const tree = $('#obj-tree');
   const forceExpand = $('#obj-filter').value.trim() !== '';
-  const rows = document.createDocumentFragment();
-  objHeads.clear();
+  const rows = [];
+  treeListenOnly = listenOnly();
+  treeRowsPlaced.clear();
   for (const root of treeRoots($('#obj-source').value || 'all')) appendRoot(rows, root, forceExpand);
-  tree.replaceChildren(rows);
+  treeRowsPlaced.clear();
+  const current = tree.children;
+  if (rows.length !== current.length || rows.some((row, i) => row !== current[i])) tree.replaceChildren(...rows);
   filterTree();
 }
 
-/** A header row (file or group) that flips its collapse key on click, Enter or Space. */
-function objHead(className, key, collapsed, indent, ...content) {
-  const head = el('div', {
-    class: className,
-    role: 'button',
-    tabindex: 0,
-    'aria-expanded': String(!collapsed),
-    onclick: () => toggleObj(key),
-    onkeydown: (event) => {
-      if (event.key !== 'Enter' && event.key !== ' ') return;
-      event.preventDefault();
-      toggleObj(key);
-    },
-  }, objCaret(collapsed), ...content);
-  if (indent !== null) head.style.paddingLeft = `${indent}px`;
-  objHeads.set(key, head);
+/** A header row (file or group) in the given collapse state; a click, Enter or Space flips it (see wireObjects). */
+function objHead(className, key, collapsed, indent, makeLabel) {
+  let head = objHeads.get(key);
+  if (!head || treeRowsPlaced.has(head)) {
+    head = el('div', { class: className, role: 'treeitem', tabindex: 0 }, objCaret(collapsed), ...makeLabel());
+    if (indent !== null) head.style.paddingLeft = `${indent}px`;
+    if (!objHeads.has(key)) objHeads.set(key, head);
+    objHeadKeys.set(head, key);
+  }
+  treeRowsPlaced.add(head);
+  // Only what changed is touched: an unchanged header costs no restyle or layout.
+  const expanded = String(!collapsed);
+  if (head.getAttribute('aria-expanded') !== expanded) {
+    head.setAttribute('aria-expanded', expanded);
+    head.firstElementChild.textContent = collapsed ? '▸' : '▾';
+  }
   return head;
 }
 
-/** Appends one child of a file or group: a group with its rows, or a leaf row. */
+/** Adds one child of a file or group: a group with its rows, or a leaf row. */
 function appendChild(container, node, depth, parentKey, forceExpand) {
   if (isGroup(node)) appendGroup(container, node, depth, parentKey, forceExpand);
-  else container.append(makeLeafRow(node, depth));
+  else container.push(makeLeafRow(node, depth));
 }
 
+/** Adds a file's header row to the row list and, unless it is collapsed, the rows of its children at depth 1. */
 function appendRoot(container, root, forceExpand) {
   const key = `root:${root.label}`;
   const collapsed = !forceExpand && objCollapsed.has(key);
-  container.append(objHead('obj-root-label', key, collapsed, null, el('span', { text: root.label })));
+  container.push(objHead('obj-root-label', key, collapsed, null, () => [el('span', { text: root.label })]));
   if (collapsed) return;
   for (const child of root.children ?? []) appendChild(container, child, 1, key, forceExpand);
 }
@@ -1151,12 +1174,12 @@ function appendRoot(container, root, forceExpand) {
 function appendGroup(container, node, depth, parentKey, forceExpand) {
   const key = `${parentKey}/${node.label}`;
   const collapsed = !forceExpand && objCollapsed.has(key);
-  const at = node.label.indexOf(GROUP_SEPARATOR);
-  const label = at >= 0
-    ? [el('span', { class: 'obj-group-range', text: node.label.slice(at + GROUP_SEPARATOR.length) }),
-      el('span', { class: 'obj-group-name', text: node.label.slice(0, at) })]
-    : [el('span', { class: 'obj-group-name', text: node.label })];
-  container.append(objHead('obj-group-head', key, collapsed, depth * 16 + 4, ...label));
+  container.push(objHead('obj-group-head', key, collapsed, depth * 16 + 4, () => {
+    const at = node.label.indexOf(GROUP_SEPARATOR);
+    if (at < 0) return [el('span', { class: 'obj-group-name', text: node.label })];
+    return [el('span', { class: 'obj-group-range', text: node.label.slice(at + GROUP_SEPARATOR.length) }),
+      el('span', { class: 'obj-group-name', text: node.label.slice(0, at) })];
+  }));
   if (collapsed) return;
   for (const child of node.children) {
     appendChild(container, child, isGroup(child) ? depth + 1 : depth, key, forceExpand);
@@ -1167,13 +1190,13 @@ function objCaret(collapsed) {
   return el('span', { class: 'obj-caret', 'aria-hidden': 'true', text: collapsed ? '▸' : '▾' });
 }
 
-/** Flips a header's collapse state and rebuilds; a header that had the focus gets it back. */
+/** Flips a header's collapse state and rebuilds; a header that had the focus keeps it. */
 function toggleObj(key) {
   const hadFocus = objHeads.get(key) === document.activeElement;
   if (objCollapsed.has(key)) objCollapsed.delete(key);
   else objCollapsed.add(key);
   renderTree();
-  if (hadFocus) objHeads.get(key)?.focus();
+  if (hadFocus && document.activeElement !== objHeads.get(key)) objHeads.get(key)?.focus();
 }
 
 /** The decimal text of a sub-index ("01" gives "1"), empty for "—". */
@@ -1183,90 +1206,129 @@ function subToNum(sub) {
   return Number.isNaN(value) ? '' : String(value);
 }
 
-/** One leaf: index and name, access chip, value field with unit, read / write / periodic. */
+/** The empty leaf row that new rows copy: one deep copy is cheaper than building each element. */
+let leafRowModel = null;
+
+function emptyLeafRow() {
+  leafRowModel ??= el('div', { class: 'obj-leaf', role: 'treeitem' },
+    el('span', { class: 'obj-main' }, el('span', { class: 'obj-idx' }), el('span', { class: 'obj-name' })),
+    el('span', { class: 'access' }),
+    el('span', { class: 'obj-value-cell' },
+      el('input', { class: 'obj-value-input', autocomplete: 'off', spellcheck: 'false' }),
+      el('span', { class: 'obj-unit' })),
+    el('span', { class: 'obj-actions' },
+      el('button', { type: 'button', class: 'icon-btn read-btn', title: 'Read value into the field',
+        'aria-label': 'Read value into the field', text: OBJ_GLYPHS.read }),
+      el('button', { type: 'button', class: 'icon-btn write-btn', text: OBJ_GLYPHS.write }),
+      el('span', { class: 'cyc-field' },
+        el('input', { type: 'number', class: 'cyc-ms', min: 1, value: CYCLIC_DEFAULT_MS }),
+        el('span', { class: 'cyc-unit', text: 'ms' }),
+        el('button', { type: 'button', class: 'icon-btn cyc-btn', text: OBJ_GLYPHS.cyclic }))));
+  return leafRowModel.cloneNode(true);
+}
+
+/**
+ * The row of one leaf, as a newly built row shows it: index and name, access
+ * chip, value field with the stored value and unit, read / write / periodic.
+ * The buttons and the field are handled by the tree's listeners (wireObjects),
+ * which find the leaf through the row.
+ */
 function makeLeafRow(leaf, depth) {
   const writable = leaf.access !== 'ro';
-  const readable = leaf.access !== 'wo';
-  const cyclicKey = `${leaf.idx}:${leaf.sub}:${leaf.name}`;
-  const cyclic = cyclicKeys.has(cyclicKey);
+  let row = objLeafRows.get(leaf);
+  if (!row || treeRowsPlaced.has(row)) {
+    row = emptyLeafRow();
+    const [main, access, cell, actions] = row.children;
+    const [readBtn, writeBtn, cycField] = actions.children;
+    const [cycMs, , cycBtn] = cycField.children;
+    const input = cell.firstElementChild;
 
-  const input = el('input', {
-    class: isStringType(leaf.type) ? 'obj-value-input text' : 'obj-value-input',
-    'aria-label': `Value of ${leaf.name}`,
-    autocomplete: 'off',
-    spellcheck: 'false',
-    readonly: !writable,
-  });
-  input.value = leaf.value;
+    row.dataset.name = leaf.name.toLowerCase();
+    row.dataset.idxnum = idxToNum(leaf.idx);
+    row.dataset.subnum = subToNum(leaf.sub);
+    main.firstElementChild.textContent = leaf.sub === '—' ? leaf.idx : `${leaf.idx}:${leaf.sub}`;
+    main.lastElementChild.textContent = `${leaf.name}${GROUP_SEPARATOR}${leaf.type}`;
+    access.className = `access access-${leaf.access}`;
+    access.textContent = leaf.access;
 
-  const writeBtn = el('button', {
-    type: 'button',
-    class: 'icon-btn write-btn',
-    title: writable ? 'Write the field value' : 'Read-only object',
-    'aria-label': writable ? 'Write the field value' : 'Read-only object',
-    dataset: { writeBtn: '', writable: String(writable), invalid: 'false' },
-    text: OBJ_GLYPHS.write,
-  });
-  writeBtn.disabled = !writable || listenOnly();
+    if (isStringType(leaf.type)) input.classList.add('text');
+    input.readOnly = !writable;
+    input.setAttribute('aria-label', `Value of ${leaf.name}`);
+    if (leaf.unit) cell.lastElementChild.textContent = leaf.unit;
+    else cell.lastElementChild.remove();
 
-  const readBtn = el('button', {
-    type: 'button',
-    class: 'icon-btn read-btn',
-    title: 'Read value into the field',
-    'aria-label': 'Read value into the field',
-    disabled: !readable,
-    text: OBJ_GLYPHS.read,
-  });
+    readBtn.disabled = leaf.access === 'wo';
+    const writeTitle = writable ? 'Write the field value' : 'Read-only object';
+    writeBtn.title = writeTitle;
+    writeBtn.setAttribute('aria-label', writeTitle);
+    Object.assign(writeBtn.dataset, { writeBtn: '', writable: String(writable), invalid: 'false' });
 
-  const cyclicTitle = `Toggle periodic ${leaf.access === 'wo' ? 'write' : 'read'}`;
-  const cycBtn = el('button', {
-    type: 'button',
-    class: 'icon-btn cyc-btn',
-    title: cyclicTitle,
-    'aria-label': cyclicTitle,
-    'aria-pressed': String(cyclic),
-    text: OBJ_GLYPHS.cyclic,
-  });
+    const cyclicTitle = `Toggle periodic ${leaf.access === 'wo' ? 'write' : 'read'}`;
+    cycMs.setAttribute('aria-label', `Periodic interval ms for ${leaf.name}`);
+    cycBtn.title = cyclicTitle;
+    cycBtn.setAttribute('aria-label', cyclicTitle);
 
-  const row = el('div', {
-    class: cyclic ? 'obj-leaf cyclic-active' : 'obj-leaf',
-    role: 'treeitem',
-    dataset: { name: leaf.name.toLowerCase(), idxnum: idxToNum(leaf.idx), subnum: subToNum(leaf.sub) },
-  },
-  el('span', { class: 'obj-main' },
-    el('span', { class: 'obj-idx', text: leaf.sub === '—' ? leaf.idx : `${leaf.idx}:${leaf.sub}` }),
-    el('span', { class: 'obj-name', text: `${leaf.name}${GROUP_SEPARATOR}${leaf.type}` })),
-  el('span', { class: `access access-${leaf.access}`, text: leaf.access }),
-  el('span', { class: 'obj-value-cell' }, input, leaf.unit ? el('span', { class: 'obj-unit', text: leaf.unit }) : null),
-  el('span', { class: 'obj-actions' }, readBtn, writeBtn,
-    el('span', { class: 'cyc-field' },
-      el('input', { type: 'number', class: 'cyc-ms', min: 1, value: 500, 'aria-label': `Periodic interval ms for ${leaf.name}` }),
-      el('span', { class: 'cyc-unit', text: 'ms' }),
-      cycBtn)));
-  row.style.paddingLeft = `${depth * 16 + 12}px`;
-
-  if (writable) input.addEventListener('input', () => validateField(leaf, input, writeBtn));
-  readBtn.addEventListener('click', () => {
-    if (!readable) return;
-    input.value = leaf.value;
-    flash(input);
-    validateField(leaf, input, writeBtn);
-  });
-  writeBtn.addEventListener('click', () => {
-    if (!writable || listenOnly() || writeBtn.dataset.invalid === 'true') return;
-    // Stored exactly as typed: a valid value is not converted or trimmed.
-    leaf.value = input.value;
-    flash(input);
-    validateField(leaf, input, writeBtn);
-  });
-  cycBtn.addEventListener('click', () => {
-    const on = !cyclicKeys.has(cyclicKey);
-    if (on) cyclicKeys.add(cyclicKey);
-    else cyclicKeys.delete(cyclicKey);
-    cycBtn.setAttribute('aria-pressed', String(on));
-    row.classList.toggle('cyclic-active', on);
-  });
+    if (!objLeafRows.has(leaf)) objLeafRows.set(leaf, row);
+    objRowLeaves.set(row, { leaf, input, writeBtn, cycMs, cycBtn });
+  }
+  treeRowsPlaced.add(row);
+  const indent = `${depth * 16 + 12}px`;
+  if (row.style.paddingLeft !== indent) row.style.paddingLeft = indent;
+  resetLeafRow(row, leaf, writable);
   return row;
+}
+
+/** Puts a leaf row into its freshly built state; touches only what differs, so an unchanged row costs no restyle. */
+function resetLeafRow(row, leaf, writable) {
+  const { input, writeBtn, cycMs, cycBtn } = leafRowParts(row);
+  if (input.value !== leaf.value) input.value = leaf.value;
+  if (input.classList.length > (input.classList.contains('text') ? 2 : 1)) input.classList.remove('dirty', 'invalid', 'flash');
+  if (writeBtn.dataset.invalid !== 'false') writeBtn.dataset.invalid = 'false';
+  const writeDisabled = !writable || treeListenOnly;
+  if (writeBtn.disabled !== writeDisabled) writeBtn.disabled = writeDisabled;
+  if (cycMs.value !== CYCLIC_DEFAULT_MS) cycMs.value = CYCLIC_DEFAULT_MS;
+  const cyclic = cyclicKeys.has(cyclicKeyOf(leaf));
+  if (row.classList.contains('cyclic-active') !== cyclic) row.classList.toggle('cyclic-active', cyclic);
+  if (cycBtn.getAttribute('aria-pressed') !== String(cyclic)) cycBtn.setAttribute('aria-pressed', String(cyclic));
+}
+
+/** Cyclic key of a leaf: idx, sub-index and name, not lower-cased ("0x6040:00:Controlword"). */
+function cyclicKeyOf(leaf) {
+  return `${leaf.idx}:${leaf.sub}:${leaf.name}`;
+}
+
+/** The parts of a leaf row that the actions and the reset use (leaf, input, writeBtn, cycMs, cycBtn). */
+function leafRowParts(row) {
+  return objRowLeaves.get(row);
+}
+
+/** Read: the stored value back into the field. */
+function readLeaf(row) {
+  const { leaf, input, writeBtn } = leafRowParts(row);
+  if (leaf.access === 'wo') return;
+  input.value = leaf.value;
+  flash(input);
+  validateField(leaf, input, writeBtn);
+}
+
+/** Write: the field's text, exactly as typed (valid values are neither converted nor trimmed), into the leaf. */
+function writeLeaf(row) {
+  const { leaf, input, writeBtn } = leafRowParts(row);
+  if (leaf.access === 'ro' || listenOnly() || writeBtn.dataset.invalid === 'true') return;
+  leaf.value = input.value;
+  flash(input);
+  validateField(leaf, input, writeBtn);
+}
+
+/** Periodic marker: only the row's look changes; nothing is read or written periodically. */
+function toggleCyclic(row) {
+  const { leaf, cycBtn } = leafRowParts(row);
+  const key = cyclicKeyOf(leaf);
+  const on = !cyclicKeys.has(key);
+  if (on) cyclicKeys.add(key);
+  else cyclicKeys.delete(key);
+  cycBtn.setAttribute('aria-pressed', String(on));
+  row.classList.toggle('cyclic-active', on);
 }
 
 /**
@@ -1352,13 +1414,45 @@ function odFilterMatch(row, q) {
 function filterTree() {
   const q = $('#obj-filter').value.trim();
   for (const row of $('#obj-tree').children) {
-    if (row.classList.contains('obj-leaf')) row.hidden = !odFilterMatch(row, q);
+    if (!row.classList.contains('obj-leaf')) continue;
+    const hide = !odFilterMatch(row, q);
+    if (row.hidden !== hide) row.hidden = hide;
   }
 }
 
+/**
+ * The tree's rows are rebuilt on every keystroke of the filter, so their
+ * clicks, keys and field input are handled once, on the tree container.
+ */
 function wireObjects() {
   $('#obj-source').addEventListener('change', () => renderTree());
   $('#obj-filter').addEventListener('input', () => renderTree());
+  const tree = $('#obj-tree');
+  tree.addEventListener('click', (event) => {
+    const head = event.target.closest('.obj-root-label, .obj-group-head');
+    if (head) {
+      toggleObj(objHeadKeys.get(head));
+      return;
+    }
+    const button = event.target.closest('.obj-leaf button');
+    if (!button || button.disabled) return;
+    const row = button.closest('.obj-leaf');
+    if (button.classList.contains('read-btn')) readLeaf(row);
+    else if (button.classList.contains('write-btn')) writeLeaf(row);
+    else if (button.classList.contains('cyc-btn')) toggleCyclic(row);
+  });
+  tree.addEventListener('keydown', (event) => {
+    const head = event.target.closest?.('.obj-root-label, .obj-group-head');
+    if (!head || (event.key !== 'Enter' && event.key !== ' ')) return;
+    event.preventDefault();
+    toggleObj(objHeadKeys.get(head));
+  });
+  tree.addEventListener('input', (event) => {
+    if (!event.target.classList.contains('obj-value-input') || event.target.readOnly) return;
+    const row = event.target.closest('.obj-leaf');
+    const { leaf, input, writeBtn } = leafRowParts(row);
+    validateField(leaf, input, writeBtn);
+  });
 }
 
 // The browser tests check these on the page's own code: importing this module
@@ -2339,6 +2433,495 @@ function wireSniffer() {
 }
 
 // ── Plots view ──
+
+// Eight chart pages of numeric signals taken from the loaded files. Every
+// signal is a synthetic sine wave around its leaf's value, so a chart is a
+// still, repeatable picture: it changes only with its settings, its signals
+// and the size of the view. Charts are SVG, redrawn whole on every change;
+// the canvas box itself is never rebuilt, so a drag's pointer capture
+// survives the redraw that each pointer move triggers.
+
+/** Series colours, handed out by catalogue position. */
+const PLOT_PALETTE = ['#edb059', '#5bd5e8', '#8fe3c0', '#f0a07a', '#c7a0f0', '#e8c35b', '#7ab8f0', '#f08aa0'];
+const PLOT_SVG_NS = 'http://www.w3.org/2000/svg';
+const PLOT_SAMPLES = 120;
+/** Plot area margins inside the svg, in pixels. */
+const PLOT_LEFT = 48;
+const PLOT_RIGHT = 10;
+const PLOT_TOP = 10;
+const PLOT_BOTTOM = 26;
+/** Drawing size while the panel is hidden and the svg has no size. */
+const PLOT_FALLBACK_W = 600;
+const PLOT_FALLBACK_H = 260;
+const PLOT_ZOOM_MIN = 0.25;
+const PLOT_ZOOM_MAX = 8;
+const PLOT_ZOOM_BUTTON = 1.3;
+const PLOT_ZOOM_WHEEL = 1.12;
+const PLOT_THRESHOLD_COLOR = '#ee996d';
+/** Leaves with these names (compared in lower case) are bookkeeping, not measurements. */
+const PLOT_SKIPPED_NAMES = new Set(['number of entries', 'device type', 'error register', 'controlword', 'statusword']);
+
+/** The signal catalogue, in catalogue order; rebuilt by refreshPlotSignals. */
+let plotSignals = derivePlotSignals();
+
+/** The eight chart pages; each keeps its own settings while another is shown. */
+const charts = Array.from({ length: 8 }, (_, i) => ({
+  title: `Chart ${i + 1}`,
+  assigned: [],
+  window: 30,
+  yrange: 'auto',
+  thresholds: [],
+  zoom: 1,
+  panX: 0,
+  panY: 0,
+  tpp: 0,
+  vpp: 0,
+}));
+charts[0].assigned.push('EngineStatus/EngineRPM', 'WheelSpeed/WheelSpeedFL');
+charts[0].thresholds.push(2600);
+
+let activeChart = 0;
+/** The last pointer position of a grab-pan in progress, else null. */
+let plotPan = null;
+/** The svg size of the last drawing, so that a box resize redraws only when the size really changed. */
+let plotDrawnSize = { width: 0, height: 0 };
+
+/** The number a raw value text stands for ("0x"-prefixed hexadecimal or a leading decimal), or null. */
+function plotValue(raw) {
+  if (typeof raw !== 'string') return null;
+  const text = raw.trim();
+  let number;
+  if (/^0x/i.test(text)) {
+    const digits = /^0x([0-9a-f]+)/i.exec(text);
+    number = digits ? parseInt(digits[1], 16) : NaN;
+  } else {
+    number = parseFloat(text);
+  }
+  return Number.isFinite(number) ? number : null;
+}
+
+/** Whether a leaf is worth trending: a numeric measurement outside any PDO mapping. */
+function isPlottable(leaf, groupLabel) {
+  if (/mapping/i.test(String(groupLabel ?? ''))) return false;
+  if (PLOT_SKIPPED_NAMES.has(String(leaf.name ?? '').toLowerCase())) return false;
+  if (!/^([uif]\d+|bool)$/i.test(String(leaf.type ?? ''))) return false;
+  return plotValue(leaf.value) !== null;
+}
+
+/**
+ * The signal catalogue of the loaded files: EDS nodes, then DBC messages,
+ * then A2L groups, each list in load order and each tree depth-first. Colour,
+ * frequency and phase follow a signal's position in the whole catalogue.
+ */
+function derivePlotSignals() {
+  const signals = [];
+  const add = (prefix, leaf) => {
+    const i = signals.length;
+    const base = plotValue(leaf.value);
+    const key = `${prefix}/${leaf.name}`;
+    signals.push({
+      key,
+      label: key,
+      unit: leaf.unit ?? '',
+      color: PLOT_PALETTE[i % PLOT_PALETTE.length],
+      base,
+      amp: Math.abs(base) > 1 ? Math.abs(base) * 0.12 : 1,
+      freq: 0.04 + (i % 5) * 0.03,
+      phase: (i % 7) * 0.5,
+    });
+  };
+  // A leaf is judged with the label of the group that directly holds it.
+  const walk = (nodes, groupLabel, prefix) => {
+    for (const node of nodes ?? []) {
+      if (isGroup(node)) walk(node.children, node.label, prefix);
+      else if (isPlottable(node, groupLabel)) add(prefix, node);
+    }
+  };
+  // DBC and A2L files: only leaves inside a top-level group count.
+  const eachGroup = (file, prefixOf) => {
+    for (const group of file.children ?? []) {
+      if (isGroup(group)) walk(group.children, group.label, prefixOf(group));
+    }
+  };
+  for (const file of loaded.eds) walk(file.children, file.label, file.node);
+  for (const file of loaded.dbc) {
+    eachGroup(file, (group) => {
+      const cut = group.label.indexOf(' · ');
+      return cut >= 0 ? group.label.slice(0, cut) : group.label;
+    });
+  }
+  for (const file of loaded.xcp) {
+    const prefix = file.file.replace(/\.a2l$/i, '');
+    eachGroup(file, () => prefix);
+  }
+  return signals;
+}
+
+/** True while the Plots panel is on screen. */
+function plotsVisible() {
+  const panel = $('#plots-panel');
+  return !panel.hidden && panel.getClientRects().length > 0;
+}
+
+/** Rebuilds the catalogue after a file load; assignments of keys that left it are dropped. */
+function refreshPlotSignals() {
+  plotSignals = derivePlotSignals();
+  const keys = new Set(plotSignals.map((signal) => signal.key));
+  for (const chart of charts) chart.assigned = chart.assigned.filter((key) => keys.has(key));
+  if (plotsVisible()) renderPlot();
+}
+
+/** The signal a key names; with duplicate keys the first one in the catalogue. */
+function plotSignal(key) {
+  return plotSignals.find((signal) => signal.key === key) ?? null;
+}
+
+/** 120 (time, value) points of a signal over a window of `seconds`. */
+function sampleSignal(sig, seconds) {
+  const points = [];
+  for (let i = 0; i < PLOT_SAMPLES; i += 1) {
+    const t = (i / (PLOT_SAMPLES - 1)) * seconds;
+    points.push({ t, v: sig.base + sig.amp * Math.sin(2 * Math.PI * sig.freq * t + sig.phase) });
+  }
+  return points;
+}
+
+/** Text of a value-axis label: "3.1k", "555", "0.6". */
+function plotTickLabel(v) {
+  const size = Math.abs(v);
+  if (size >= 1000) return `${(v / 1000).toFixed(1)}k`;
+  if (size >= 10) return v.toFixed(0);
+  return v.toFixed(1);
+}
+
+/** Integral coordinates as they are, any other with one decimal. */
+function plotCoord(n) {
+  return Number.isInteger(n) ? String(n) : n.toFixed(1);
+}
+
+/** An SVG element with attributes. */
+function plotSvgNode(tag, attrs, ...children) {
+  const node = document.createElementNS(PLOT_SVG_NS, tag);
+  for (const [name, value] of Object.entries(attrs)) node.setAttribute(name, String(value));
+  node.append(...children);
+  return node;
+}
+
+/** The svg's rendered size in whole pixels, or the fallback size while it has none. */
+function plotSize(svg) {
+  const box = svg.getBoundingClientRect();
+  return { width: Math.round(box.width) || PLOT_FALLBACK_W, height: Math.round(box.height) || PLOT_FALLBACK_H };
+}
+
+/**
+ * The visible part [lo, hi] of a base range at a zoom, centred on the base
+ * range's middle moved by `pan`, and the pan after clamping. At zoom 1 the
+ * view is the base range and the pan 0. Zoomed in, the pan keeps the view
+ * inside the base range; zoomed out, it keeps the whole base range inside the
+ * view, so the smaller picture can be moved around but never out of sight.
+ */
+function plotViewRange(lo, hi, zoom, pan) {
+  if (zoom === 1) return { lo, hi, pan: 0 };
+  const half = (hi - lo) / 2;
+  const limit = half * Math.abs(1 - 1 / zoom);
+  const clamped = Math.min(limit, Math.max(-limit, Number.isFinite(pan) ? pan : 0));
+  const mid = (lo + hi) / 2 + clamped;
+  return { lo: mid - half / zoom, hi: mid + half / zoom, pan: clamped };
+}
+
+/** Draws a chart into #plot-svg at the svg's current size. */
+function drawPlotCanvas(chart) {
+  const svg = $('#plot-svg');
+  const { width: W, height: H } = plotSize(svg);
+  const plotW = W - PLOT_LEFT - PLOT_RIGHT;
+  const plotH = H - PLOT_TOP - PLOT_BOTTOM;
+  svg.setAttribute('viewBox', `0 0 ${W} ${H}`);
+  plotDrawnSize = { width: W, height: H };
+
+  const series = [];
+  for (const key of chart.assigned) {
+    const sig = plotSignal(key);
+    if (sig) series.push({ sig, points: sampleSignal(sig, chart.window) });
+  }
+
+  // Base range: every sample and every threshold, widened by a tenth of the span at each end.
+  let ymin = Infinity;
+  let ymax = -Infinity;
+  const include = (v) => {
+    if (v < ymin) ymin = v;
+    if (v > ymax) ymax = v;
+  };
+  for (const { points } of series) for (const point of points) include(point.v);
+  for (const value of chart.thresholds) include(value);
+  if (ymin > ymax) {
+    ymin = 0;
+    ymax = 1;
+  }
+  if (chart.yrange === 'fixed') ymin = Math.min(0, ymin);
+  if (ymin === ymax) {
+    ymin -= 1;
+    ymax += 1;
+  }
+  const span = ymax - ymin;
+  ymin -= span / 10;
+  ymax += span / 10;
+
+  const values = plotViewRange(ymin, ymax, chart.zoom, chart.panY);
+  const times = plotViewRange(0, chart.window, chart.zoom, chart.panX);
+  chart.panY = values.pan;
+  chart.panX = times.pan;
+  chart.vpp = (values.hi - values.lo) / plotH;
+  chart.tpp = (times.hi - times.lo) / plotW;
+
+  const x = (t) => PLOT_LEFT + ((t - times.lo) / (times.hi - times.lo)) * plotW;
+  const y = (v) => PLOT_TOP + (1 - (v - values.lo) / (values.hi - values.lo)) * plotH;
+  const right = plotCoord(W - PLOT_RIGHT);
+
+  const nodes = [plotSvgNode('clipPath', { id: 'plotClip' },
+    plotSvgNode('rect', { x: PLOT_LEFT, y: PLOT_TOP, width: plotW, height: plotH }))];
+  for (let i = 0; i <= 4; i += 1) {
+    const lineY = PLOT_TOP + (i / 4) * plotH;
+    nodes.push(plotSvgNode('line', { class: 'grid', x1: PLOT_LEFT, y1: plotCoord(lineY), x2: right, y2: plotCoord(lineY) }));
+    nodes.push(plotSvgNode('text', { class: 'axis', x: 42, y: plotCoord(lineY + 3), 'text-anchor': 'end' },
+      plotTickLabel(values.hi - (i / 4) * (values.hi - values.lo))));
+  }
+  for (let i = 0; i <= 3; i += 1) {
+    const t = times.lo + (i / 3) * (times.hi - times.lo);
+    nodes.push(plotSvgNode('text', { class: 'axis', x: plotCoord(x(t)), y: H - 8, 'text-anchor': 'middle' },
+      `${Math.round(chart.window - t)}s`));
+  }
+  for (const value of chart.thresholds) {
+    const lineY = plotCoord(y(value));
+    nodes.push(plotSvgNode('line', { class: 'threshold', x1: PLOT_LEFT, y1: lineY, x2: right, y2: lineY }));
+  }
+  for (const { sig, points } of series) {
+    nodes.push(plotSvgNode('polyline', {
+      class: 'series',
+      stroke: sig.color,
+      'clip-path': 'url(#plotClip)',
+      points: points.map((point) => `${plotCoord(x(point.t))},${plotCoord(y(point.v))}`).join(' '),
+    }));
+  }
+  svg.replaceChildren(...nodes);
+  $('.plot-canvas').classList.toggle('zoomed', chart.zoom !== 1);
+}
+
+/** Index of the focused button among the buttons of a container, or -1. */
+function plotFocusIndex(container) {
+  const focused = document.activeElement;
+  return container.contains(focused) ? [...container.querySelectorAll('button')].indexOf(focused) : -1;
+}
+
+/** Rebuilds a container's buttons; a button that had the focus hands it to its successor at the same place. */
+function plotReplaceButtons(container, buttons) {
+  const focused = plotFocusIndex(container);
+  container.replaceChildren(...buttons);
+  if (focused >= 0) buttons[Math.min(focused, buttons.length - 1)]?.focus();
+}
+
+/** A colour dot of a signal. */
+function plotDot(color) {
+  return el('span', { class: 'sig-dot', style: `background: ${color}` });
+}
+
+/** A picker label that may wrap after its prefix's slash rather than inside a name. */
+function plotLabel(label) {
+  const cut = label.indexOf('/') + 1;
+  return el('span', { class: 'sig-label' }, label.slice(0, cut), cut > 0 ? el('wbr') : null, label.slice(cut));
+}
+
+/** Rebuilds the chart tabs, settings, picker, canvas, legend and empty hint. */
+function renderPlot() {
+  const chart = charts[activeChart];
+
+  plotReplaceButtons($('#plot-tabs'), charts.map((item, i) => el('button', {
+    class: 'plot-tab',
+    type: 'button',
+    'aria-selected': String(i === activeChart),
+    onclick: () => {
+      activeChart = i;
+      renderPlot();
+    },
+  }, item.title)));
+
+  $('#plot-window').value = `${chart.window} s`;
+  $('#plot-yrange').value = chart.yrange;
+
+  const filter = $('#plot-filter').value.trim().toLowerCase();
+  const assigned = new Set(chart.assigned);
+  plotReplaceButtons($('#plot-signals'), plotSignals
+    .filter((sig) => sig.label.toLowerCase().includes(filter))
+    .map((sig) => el('button', {
+      class: 'plot-signal',
+      type: 'button',
+      'aria-pressed': String(assigned.has(sig.key)),
+      onclick: () => togglePlotSignal(sig.key),
+    }, plotDot(sig.color), plotLabel(sig.label), el('span', { class: 'sig-unit', text: sig.unit }))));
+
+  drawPlotCanvas(chart);
+
+  $('#plot-legend').replaceChildren(...chart.assigned.map(plotSignal).filter(Boolean).map((sig) =>
+    el('span', { class: 'legend-chip' }, plotDot(sig.color), sig.label, ' ', el('small', { text: sig.unit }))));
+
+  $('#plot-empty').hidden = chart.assigned.length > 0;
+}
+
+/** Removes a signal from the active chart when it has it, else appends it. */
+function togglePlotSignal(key) {
+  const chart = charts[activeChart];
+  const at = chart.assigned.indexOf(key);
+  if (at >= 0) chart.assigned.splice(at, 1);
+  else chart.assigned.push(key);
+  renderPlot();
+}
+
+/** Adds a threshold at the rounded base of the chart's first signal, or at 0. */
+function addPlotThreshold() {
+  const chart = charts[activeChart];
+  const first = chart.assigned.length ? plotSignal(chart.assigned[0]) : null;
+  chart.thresholds.push(first ? Math.round(first.base) : 0);
+  renderPlot();
+}
+
+/** Keeps a zoom within its limits; a zoom that came back to 1 through rounding is exactly 1 again. */
+function clampZoom(zoom) {
+  const clamped = Math.min(PLOT_ZOOM_MAX, Math.max(PLOT_ZOOM_MIN, zoom));
+  return Math.abs(clamped - 1) < 1e-9 ? 1 : clamped;
+}
+
+/** Zooms the active chart in (multiplies) or out (divides) by a factor. */
+function zoomPlot(factor, zoomIn) {
+  const chart = charts[activeChart];
+  chart.zoom = clampZoom(zoomIn ? chart.zoom * factor : chart.zoom / factor);
+  renderPlot();
+}
+
+function fitPlot() {
+  const chart = charts[activeChart];
+  chart.zoom = 1;
+  chart.panX = 0;
+  chart.panY = 0;
+  renderPlot();
+}
+
+/** Ends a grab-pan, if one is in progress. */
+function endPlotPan() {
+  plotPan = null;
+  $('.plot-canvas').classList.remove('panning');
+}
+
+/**
+ * Downloads the visible chart as a PNG at twice the svg's size. The copy of
+ * the svg carries its own style rules with the current concept's colours, as
+ * an image it is drawn without the page's style sheet. The file is named
+ * after the chart the picture shows, even if another chart is chosen while
+ * the image is being made.
+ */
+function exportPlotPng() {
+  const svg = $('#plot-svg');
+  const { width: w, height: h } = plotSize(svg);
+  const tokens = getComputedStyle($('.app'));
+  const hair = tokens.getPropertyValue('--hair').trim();
+  const muted = tokens.getPropertyValue('--muted').trim();
+  const background = getComputedStyle($('.plot-canvas')).backgroundColor;
+  const name = `${charts[activeChart].title.toLowerCase().replace(/\s+/g, '-')}.png`;
+
+  const copy = svg.cloneNode(true);
+  copy.setAttribute('width', String(w));
+  copy.setAttribute('height', String(h));
+  const style = document.createElementNS(PLOT_SVG_NS, 'style');
+  style.textContent = [
+    `.grid { stroke: ${hair}; stroke-width: 1; }`,
+    `.axis { fill: ${muted}; font-size: 9px; font-family: monospace; }`,
+    '.series { fill: none; stroke-width: 1.6; }',
+    `.threshold { stroke: ${PLOT_THRESHOLD_COLOR}; stroke-width: 1; stroke-dasharray: 4 3; }`,
+  ].join('\n');
+  copy.insertBefore(style, copy.firstChild);
+
+  const source = URL.createObjectURL(new Blob([new XMLSerializer().serializeToString(copy)], { type: 'image/svg+xml' }));
+  const image = new Image();
+  image.addEventListener('load', () => {
+    const canvas = document.createElement('canvas');
+    canvas.width = 2 * w;
+    canvas.height = 2 * h;
+    const context = canvas.getContext('2d');
+    context.fillStyle = background;
+    context.fillRect(0, 0, canvas.width, canvas.height);
+    context.drawImage(image, 0, 0, canvas.width, canvas.height);
+    URL.revokeObjectURL(source);
+    canvas.toBlob((blob) => {
+      if (!blob) return;
+      const url = URL.createObjectURL(blob);
+      el('a', { href: url, download: name }).click();
+      URL.revokeObjectURL(url);
+    }, 'image/png');
+  });
+  // A picture that cannot be made offers no file and says nothing.
+  image.addEventListener('error', () => URL.revokeObjectURL(source));
+  image.src = source;
+}
+
+function wirePlots() {
+  const box = $('.plot-canvas');
+  $('#plot-filter').addEventListener('input', () => renderPlot());
+  $('#plot-window').addEventListener('change', (event) => {
+    const seconds = parseInt(event.target.value, 10);
+    if (Number.isFinite(seconds) && seconds > 0) charts[activeChart].window = seconds;
+    renderPlot();
+  });
+  $('#plot-yrange').addEventListener('change', (event) => {
+    charts[activeChart].yrange = event.target.value === 'fixed' ? 'fixed' : 'auto';
+    renderPlot();
+  });
+  $('#plot-threshold').addEventListener('click', () => addPlotThreshold());
+  $('#plot-zoom-in').addEventListener('click', () => zoomPlot(PLOT_ZOOM_BUTTON, true));
+  $('#plot-zoom-out').addEventListener('click', () => zoomPlot(PLOT_ZOOM_BUTTON, false));
+  $('#plot-fit').addEventListener('click', () => fitPlot());
+  $('#plot-export').addEventListener('click', () => exportPlotPng());
+
+  // Not passive: the wheel zooms the chart instead of scrolling the page.
+  box.addEventListener('wheel', (event) => {
+    event.preventDefault();
+    zoomPlot(PLOT_ZOOM_WHEEL, event.deltaY < 0);
+  }, { passive: false });
+
+  box.addEventListener('pointerdown', (event) => {
+    if (charts[activeChart].zoom === 1) return;
+    plotPan = { x: event.clientX, y: event.clientY, pointer: event.pointerId };
+    box.setPointerCapture(event.pointerId);
+    box.classList.add('panning');
+  });
+  box.addEventListener('pointermove', (event) => {
+    if (!plotPan || event.pointerId !== plotPan.pointer) return;
+    const chart = charts[activeChart];
+    chart.panX -= (event.clientX - plotPan.x) * chart.tpp;
+    chart.panY += (event.clientY - plotPan.y) * chart.vpp;
+    plotPan.x = event.clientX;
+    plotPan.y = event.clientY;
+    renderPlot();
+  });
+  box.addEventListener('pointerup', () => endPlotPan());
+  box.addEventListener('pointercancel', () => endPlotPan());
+  box.addEventListener('lostpointercapture', () => endPlotPan());
+
+  window.addEventListener('resize', () => {
+    if (plotsVisible()) renderPlot();
+  });
+  // The chart also changes size without a window resize (sidebar collapse,
+  // another concept's layout); the drawing follows so its text is never scaled.
+  if (typeof ResizeObserver === 'function') {
+    const svg = $('#plot-svg');
+    new ResizeObserver(() => {
+      if (!plotsVisible()) return;
+      const { width, height } = plotSize(svg);
+      if (width !== plotDrawnSize.width || height !== plotDrawnSize.height) drawPlotCanvas(charts[activeChart]);
+    }).observe(svg);
+  }
+}
+
+// The browser tests read the chart state and the catalogue on the page's own
+// module instance (importing this module again from the page returns it).
+export { PLOT_PALETTE, charts, plotValue, isPlottable, derivePlotSignals, sampleSignal, plotTickLabel, clampZoom };
 
 // ── Wiring ──
 
