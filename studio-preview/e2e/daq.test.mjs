@@ -236,9 +236,10 @@ describe('acquisition', () => {
   it('reports an over-budget DTO rate once and counts overruns per tick; adding while acquiring writes the DAQ entry', async () => {
     await withLab(READY, async (page) => {
       await openDaq(page, 1);
+      assert.equal((await status(page)).a2l, '2 A2L · 3 measurements');
       await addRow(page, 'ecu.a2l:engine.rpm', '1ms_task');
       await addRow(page, 'ecu.a2l:engine.load', '1ms_task');
-      await page.click('#daq-connect');
+      assert.equal((await logged(page, () => page.click('#daq-connect')))[3], 'RES OK | dynamic DAQ · 4 events · timestamp 4 B');
       await page.click('#daq-run');
       await page.clock.runFor(2 * TICK);
       assert.deepEqual([(await status(page)).stats, (await status(page)).overrun], ['2000 DTO/s · 0 overrun', false]);
