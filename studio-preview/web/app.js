@@ -1831,6 +1831,633 @@ function wireTransmit() {
 }
 
 // ── DAQ view ──
+// A simulated XCP-on-CAN master working against the loaded A2L files: the
+// user binds measurements to an ECU event channel (DAQ) or to polling with
+// SHORT_UPLOAD, connects, starts and stops acquisition, exports the samples
+// as CSV and uses the manual memory access and seed & key unlock. Values are
+// a fixed function of the measurement's name and a shared tick counter, so
+// the view is repeatable; they move only while acquisition runs. Nothing is
+// sent anywhere.
+
+/** Samples kept per row: the trend length and the number of CSV data lines. */
+const DAQ_TREND_POINTS = 48;
+/** Period of the acquisition timer. */
+const DAQ_TICK_MS = 250;
+/** Simulated bus budget; a configured rate above it makes the ECU report overrun. */
+const DAQ_MAX_DTO_PER_S = 2000;
+/** Event value of a polled (SHORT_UPLOAD) row. */
+const POLL_EVENT = 'poll';
+/** Entries kept in the XCP log. */
+const XCP_LOG_LIMIT = 300;
+/** Address shown for a measurement that has none. */
+const XCP_DEFAULT_ADDR = '0x20000000';
+const DAQ_CSV_NAME = 'quillcan-daq.csv';
+/** The sample seed every GET_SEED answers with. */
+const XCP_SAMPLE_SEED = '6D 2F B8 14';
+const DAQ_SVG_NS = 'http://www.w3.org/2000/svg';
+
+/** The DAQ rows in the order added. */
+const daqList = [];
+
+/** Connection, acquisition timer, shared sample counter, overrun count and the log (newest first). */
+const xcpState = { connected: false, running: false, timer: null, tick: 0, overrun: 0, log: [], showPolls: true };
+
+/** "1 signal", "2 signals". */
+const daqPlural = (n, one, many = `${one}s`) => `${n} ${n === 1 ? one : many}`;
+
+const daqListenOnly = () => $('#listen').checked;
+
+function measurementKey(file, name) {
+  return `${file}:${name}`;
+}
+
+const daqRowKey = (item) => measurementKey(item.file, item.name);
+const daqAddr = (item) => item.addr ?? XCP_DEFAULT_ADDR;
+
+/** A decimal number text ("2480.0", "-3.5", "1e3") as a number; anything else is 0. */
+function daqParseDecimal(text) {
+  const trimmed = String(text ?? '').trim();
+  return /^[+-]?(\d+\.?\d*|\.\d+)(e[+-]?\d+)?$/i.test(trimmed) ? Number(trimmed) : 0;
+}
+
+/**
+ * Whether a Sample (ms) text is a usable polling period: a positive number
+ * whose share of the DTO rate (1000 / period) is finite. Anything else would
+ * put an unbounded, negative or non-numeric rate into the status strip.
+ */
+function daqPeriodValid(text) {
+  if (String(text).trim() === '') return false;
+  const period = Number(text);
+  return Number.isFinite(period) && period > 0 && Number.isFinite(1000 / period);
+}
+
+/** Every measurement ("DAQ" leaf, at any depth) of every loaded A2L file, in file and tree order. */
+function xcpMeasurements() {
+  const found = [];
+  for (const device of loaded.xcp) {
+    const walk = (nodes) => {
+      for (const node of nodes) {
+        if (isGroup(node)) walk(node.children);
+        else if (node.idx === 'DAQ') {
+          found.push({ file: device.file, name: node.name, value: node.value, unit: node.unit, addr: node.addr,
+            type: node.type, amp: node.amp ?? 1 });
+        }
+      }
+    };
+    walk(device.children ?? []);
+  }
+  return found;
+}
+
+/**
+ * Unsigned 32-bit hash of a text: h = h × 31 + c over its characters, c being
+ * the character's first UTF-16 code unit (the leading surrogate of a
+ * character outside the Basic Multilingual Plane).
+ */
+function daqSeed(name) {
+  let h = 0;
+  for (const character of String(name)) h = (Math.imul(h, 31) + character.charCodeAt(0)) >>> 0;
+  return h;
+}
+
+/** A row's value at a tick: two sines around its base, phased by the name's hash. */
+function daqSampleAt(item, tick) {
+  const s = daqSeed(item.name);
+  const t = tick + (s % 97);
+  return item.base + item.amp * (0.7 * Math.sin(t / 6) + 0.3 * Math.sin(t / 2.3 + s));
+}
+
+/** Fills a new row with the samples of ticks −48 … −1 and their least and greatest. */
+function daqSeedSamples(item) {
+  item.samples = [];
+  for (let tick = -DAQ_TREND_POINTS; tick < 0; tick++) item.samples.push(daqSampleAt(item, tick));
+  item.min = Math.min(...item.samples);
+  item.max = Math.max(...item.samples);
+  return item;
+}
+
+/** One decimal from a magnitude of 100 on, else two. */
+function daqFormat(value) {
+  return value.toFixed(Math.abs(value) >= 100 ? 1 : 2);
+}
+
+/** The four little-endian bytes of the value as an IEEE-754 single ("00 00 1B 45" for 2480). */
+function daqRawHex(value) {
+  const view = new DataView(new ArrayBuffer(4));
+  view.setFloat32(0, value, true);
+  return [0, 1, 2, 3].map((i) => view.getUint8(i).toString(16).toUpperCase().padStart(2, '0')).join(' ');
+}
+
+const DAQ_SPARK_W = 96;
+const DAQ_SPARK_H = 18;
+
+/** The polyline points of the trend: "x,y" pairs with one decimal, scaled to the samples given. */
+function daqSparkPoints(samples) {
+  let lo = Math.min(...samples);
+  let hi = Math.max(...samples);
+  if (hi - lo < 1e-9) {
+    lo -= 1;
+    hi += 1;
+  }
+  const n = samples.length;
+  return samples.map((v, i) => {
+    const x = n > 1 ? (i / (n - 1)) * DAQ_SPARK_W : 0;
+    const y = 1.5 + (1 - (v - lo) / (hi - lo)) * (DAQ_SPARK_H - 3);
+    return `${x.toFixed(1)},${y.toFixed(1)}`;
+  }).join(' ');
+}
+
+/** The trend line: an svg of 96 × 18 holding one polyline scaled to the samples on show. */
+function daqSparkline(samples) {
+  const svg = document.createElementNS(DAQ_SVG_NS, 'svg');
+  svg.setAttribute('viewBox', `0 0 ${DAQ_SPARK_W} ${DAQ_SPARK_H}`);
+  svg.setAttribute('preserveAspectRatio', 'none');
+  svg.setAttribute('aria-hidden', 'true');
+  const line = document.createElementNS(DAQ_SVG_NS, 'polyline');
+  line.setAttribute('points', daqSparkPoints(samples));
+  svg.append(line);
+  return svg;
+}
+
+/** The loaded A2L file of that name, or null. */
+function daqDevice(file) {
+  return loaded.xcp.find((device) => device.file === file) ?? null;
+}
+
+/** Puts an entry on top of the log without rendering it; the oldest go beyond the limit. */
+function pushXcpEntry(dir, summary, detail, poll) {
+  const entry = { at: txTimestamp(), dir, summary, poll: Boolean(poll) };
+  if (detail !== undefined && detail !== null && detail !== '') entry.detail = detail;
+  xcpState.log.unshift(entry);
+  if (xcpState.log.length > XCP_LOG_LIMIT) xcpState.log.length = XCP_LOG_LIMIT;
+}
+
+function xcpLog(dir, summary, detail, poll = false) {
+  pushXcpEntry(dir, summary, detail, poll);
+  renderXcpLog();
+}
+
+function renderXcpLog() {
+  const log = xcpState.log;
+  const shown = xcpState.showPolls ? log : log.filter((entry) => !entry.poll);
+  const hidden = log.length - shown.length;
+  daqSetText($('#daq-log-count'), daqPlural(shown.length, 'entry', 'entries')
+    + (hidden > 0 ? ` · ${daqPlural(hidden, 'poll')} hidden` : ''));
+  $('#daq-log-clear').disabled = log.length === 0;
+  const polls = $('#daq-log-polls');
+  polls.setAttribute('aria-pressed', String(xcpState.showPolls));
+  polls.title = xcpState.showPolls
+    ? 'Hide the live sample lines and show commands only'
+    : 'Show the live sample lines merged into the log';
+  if (!shown.length) {
+    $('#daq-log').replaceChildren(el('li', { id: 'daq-log-empty', class: 'muted', text: 'No XCP activity yet.' }));
+    return;
+  }
+  daqSyncChildren($('#daq-log'), shown.map(xcpLogLine));
+}
+
+/**
+ * The line of a log entry. Entries never change, so each entry's line is made
+ * once and reused: a tick then only makes the lines of its new samples.
+ */
+const xcpLogLines = new WeakMap();
+
+function xcpLogLine(entry) {
+  let line = xcpLogLines.get(entry);
+  if (!line) {
+    line = el('li', { class: 'daq-log-line' },
+      el('span', { class: 'tx-time', text: entry.at }),
+      el('span', { class: `daq-dir ${entry.dir.toLowerCase()}`, text: entry.dir }),
+      el('span', { class: 'daq-summary', text: entry.summary }),
+      entry.detail !== undefined && el('span', { class: 'daq-detail', text: entry.detail }));
+    xcpLogLines.set(entry, line);
+  }
+  return line;
+}
+
+/**
+ * Makes `nodes` the children of `parent`, in order, moving as few as
+ * possible: children not among them are removed, the others stay attached
+ * (keeping their layout, and the focus of a focused button inside them).
+ */
+function daqSyncChildren(parent, nodes) {
+  const wanted = new Set(nodes);
+  for (const child of [...parent.children]) if (!wanted.has(child)) child.remove();
+  let cursor = parent.firstElementChild;
+  for (const node of nodes) {
+    if (node === cursor) cursor = cursor.nextElementSibling;
+    else parent.insertBefore(node, cursor);
+  }
+}
+
+function daqMode() {
+  return daqList.some((item) => item.event !== POLL_EVENT) ? 'DAQ' : 'POLLING';
+}
+
+/**
+ * The configured DTO rate per second: 1000 / period summed over the rows. A
+ * period that is not a usable number counts nothing; adding such a row is
+ * refused anyway, so this only keeps the figure finite and non-negative.
+ */
+function daqDtoRate() {
+  let rate = 0;
+  for (const item of daqList) if (daqPeriodValid(item.rate)) rate += 1000 / Number(item.rate);
+  return Math.round(rate);
+}
+
+function renderDaqStatus() {
+  const { connected, running } = xcpState;
+  const first = loaded.xcp[0];
+  const listen = daqListenOnly();
+
+  $('#daq-xcp-dot').className = running ? 'dot live' : connected ? 'dot ready' : 'dot';
+  daqSetText($('#daq-xcp-state'), running ? 'XCP acquiring' : connected ? 'XCP connected' : 'XCP disconnected');
+  $('#daq-panel .daq-conn').classList.toggle('on', connected);
+
+  daqSetText($('#daq-ids'), first ? `CRO ${first.cro} → DTO ${first.dto}` : 'CRO — → DTO —');
+
+  if (!first) daqSetText($('#daq-a2l'), 'No A2L');
+  else {
+    const files = loaded.xcp.length === 1 ? first.file : `${loaded.xcp.length} A2L`;
+    daqSetText($('#daq-a2l'), `${files} · ${daqPlural(xcpMeasurements().length, 'measurement')}`);
+  }
+
+  const mode = daqMode();
+  const tag = $('#daq-mode');
+  daqSetText(tag, mode);
+  tag.className = `tag daq-mode ${mode.toLowerCase()}`;
+
+  const stats = $('#daq-stats');
+  daqSetText(stats, `${running ? daqDtoRate() : 0} DTO/s · ${xcpState.overrun} overrun`);
+  stats.classList.toggle('overrun', xcpState.overrun > 0);
+
+  const connect = $('#daq-connect');
+  daqSetText(connect, connected ? 'Disconnect XCP' : 'Connect XCP');
+  connect.disabled = !first || listen || running;
+
+  const run = $('#daq-run');
+  daqSetText(run, running ? '■ Stop acquisition' : '▶ Start acquisition');
+  run.classList.toggle('running', running);
+  run.disabled = listen || !connected || !daqList.length;
+
+  $('#daq-export').disabled = !daqList.length;
+
+  for (const id of ['xcp-up-read', 'xcp-dn-write', 'xcp-seed-get', 'xcp-unlock']) {
+    $(`#${id}`).disabled = listen || !connected;
+  }
+}
+
+/** Replaces a select's options; keeps `previous` when offered, else selects `fallback` (or the first). */
+function fillDaqSelect(select, options, previous, fallback) {
+  select.replaceChildren(...options.map(([text, value]) => el('option', { value, text })));
+  const values = options.map(([, value]) => value);
+  if (values.includes(previous)) select.value = previous;
+  else if (fallback !== undefined && values.includes(fallback)) select.value = fallback;
+  else select.selectedIndex = 0;
+}
+
+function renderDaqSources() {
+  const select = $('#daq-measure');
+  const previous = select.value;
+  const taken = new Set(daqList.map(daqRowKey));
+  const available = xcpMeasurements().filter((m) => !taken.has(daqRowKey(m)));
+  fillDaqSelect(select, available.length
+    ? available.map((m) => [`${m.name} · ${m.file} · ${m.addr} ${m.type}`, daqRowKey(m)])
+    : [['All measurements acquired', '']], previous);
+  const anyA2l = loaded.xcp.length > 0;
+  $('#daq-empty-xcp').hidden = anyA2l;
+  select.disabled = !anyA2l || !available.length;
+  renderDaqEvents();
+  renderDaqStatus();
+}
+
+/** The A2L file the event selector is built for: the selected measurement's, else the first loaded. */
+function daqEventDevice() {
+  const key = $('#daq-measure').value;
+  return key ? daqDevice(key.slice(0, key.indexOf(':'))) : (loaded.xcp[0] ?? null);
+}
+
+function renderDaqEvents() {
+  const select = $('#daq-event');
+  const device = daqEventDevice();
+  const events = device?.events ?? [];
+  const options = events.map((event) => [`${event.name} · ${event.cycle} ms`, event.name]);
+  options.push(['Polling (SHORT_UPLOAD)', POLL_EVENT]);
+  // A fresh selector starts on the usual 10 ms raster when the file has one.
+  const usual = events.find((event) => event.cycle === 10)?.name;
+  fillDaqSelect(select, options, select.value, usual);
+  select.disabled = !device;
+  syncDaqRate();
+}
+
+/** An event channel fixes the sample period: the field mirrors its cycle and locks; polling unlocks it. */
+function syncDaqRate() {
+  const rate = $('#daq-rate');
+  const event = daqEventDevice()?.events.find((e) => e.name === $('#daq-event').value);
+  if (event) {
+    rate.value = String(event.cycle);
+    rate.disabled = true;
+  } else {
+    rate.disabled = !loaded.xcp.length;
+  }
+  syncDaqAdd();
+}
+
+/** Whether the add form, as filled in, describes a polled row with an unusable period. */
+function daqPeriodRefused() {
+  return $('#daq-event').value === POLL_EVENT && !$('#daq-rate').disabled && !daqPeriodValid($('#daq-rate').value);
+}
+
+/**
+ * Marks an unusable polling period on its field and disables "＋ Add to DAQ"
+ * for it, as well as without an A2L file, without a measurement to add and in
+ * listen-only mode.
+ */
+function syncDaqAdd() {
+  const refused = daqPeriodRefused();
+  $('#daq-rate').classList.toggle('invalid', refused);
+  $('#daq-add').disabled = !loaded.xcp.length || !$('#daq-measure').value || daqListenOnly() || refused;
+}
+
+function daqCountLabel() {
+  if (!daqList.length) return '0 signals';
+  const eventRows = daqList.filter((item) => item.event !== POLL_EVENT);
+  const lists = new Set(eventRows.map((item) => JSON.stringify([item.file, item.event]))).size;
+  const polled = daqList.length - eventRows.length;
+  return daqPlural(daqList.length, 'signal')
+    + (lists > 0 ? ` · ${daqPlural(lists, 'DAQ list')}` : '')
+    + (polled > 0 ? ` · ${polled} polled` : '');
+}
+
+/**
+ * The elements of each DAQ row: the row, its cells and its two buttons, made
+ * when the row is first rendered and kept while it is listed. Every render
+ * writes all cells anew from the row's state. The list re-renders four times
+ * a second while acquiring: buttons rebuilt between the press and the release
+ * of a click would swallow the click (and drop the keyboard focus), and
+ * rebuilding every cell element each tick costs far more layout time than
+ * writing their texts.
+ */
+const daqRowElements = new WeakMap();
+
+function daqRowElement(item) {
+  let parts = daqRowElements.get(item);
+  if (parts) return parts;
+  const name = item.name;
+  const cell = (cls) => el('div', { class: cls });
+  parts = {
+    event: cell('daq-event-cell'), raw: cell('daq-raw'), phys: cell('daq-phys'), unit: cell('daq-unit'),
+    min: cell('daq-min'), max: cell('daq-max'), trend: cell('daq-trend'),
+  };
+  parts.trend.append(daqSparkline(item.samples));
+  parts.line = parts.trend.querySelector('polyline');
+  const reset = el('button', { class: 'secondary', type: 'button', title: 'Reset min / max',
+    'aria-label': `Reset min/max for ${name}`, text: '⟲', onclick: () => resetDaqRow(item) });
+  const remove = el('button', { class: 'secondary stop-btn', type: 'button', title: 'Remove from DAQ list',
+    'aria-label': `Remove ${name}`, text: '✕', onclick: () => removeDaqRow(item) });
+  parts.row = el('li', { dataset: { key: daqRowKey(item) } },
+    el('div', { class: 'daq-name-cell' }, el('span', { class: 'daq-name', text: name }), el('span', { class: 'daq-file', text: item.file })),
+    parts.event, parts.raw, parts.phys, parts.unit, parts.min, parts.max, parts.trend,
+    el('div', { class: 'daq-tools' }, reset, remove));
+  daqRowElements.set(item, parts);
+  return parts;
+}
+
+/** Sets a node's text, leaving it untouched when it already reads so. */
+function daqSetText(node, text) {
+  if (node.textContent !== text) node.textContent = text;
+}
+
+function resetDaqRow(item) {
+  if (!daqList.includes(item)) return;
+  const value = item.samples[item.samples.length - 1];
+  item.min = value;
+  item.max = value;
+  renderDaqList();
+}
+
+function removeDaqRow(item) {
+  const index = daqList.indexOf(item);
+  if (index < 0) return;
+  daqList.splice(index, 1);
+  if (xcpState.running) {
+    xcpLog('CRO', 'WRITE_DAQ', `drop ${item.name}`);
+    if (!daqList.length) stopDaq();
+  }
+  renderDaqList();
+  renderDaqSources();
+}
+
+function renderDaqList() {
+  daqSetText($('#daq-count'), daqCountLabel());
+  $('#daq-panel .daq-cols').hidden = !daqList.length;
+  const list = $('#daq-list');
+  if (!daqList.length) {
+    list.replaceChildren(el('li', { id: 'daq-empty', class: 'muted', text: 'No measurements in the DAQ list.' }));
+    renderDaqStatus();
+    return;
+  }
+  const rows = daqList.map((item) => {
+    const parts = daqRowElement(item);
+    const value = item.samples[item.samples.length - 1];
+    parts.row.className = xcpState.running ? 'daq-row' : 'daq-row stale';
+    daqSetText(parts.event, `${item.event === POLL_EVENT ? 'poll' : item.event} · ${item.rate} ms`);
+    daqSetText(parts.raw, daqRawHex(value));
+    daqSetText(parts.phys, daqFormat(value));
+    daqSetText(parts.unit, item.unit ?? '');
+    daqSetText(parts.min, daqFormat(item.min));
+    daqSetText(parts.max, daqFormat(item.max));
+    const points = daqSparkPoints(item.samples);
+    if (parts.line.getAttribute('points') !== points) parts.line.setAttribute('points', points);
+    return parts.row;
+  });
+  daqSyncChildren(list, rows);
+  renderDaqStatus();
+}
+
+const daqPtr = (index) => ['CRO', 'SET_DAQ_PTR', `daq ${index} · odt 0 · entry 0`];
+const daqWrite = (item) => ['CRO', 'WRITE_DAQ', `${item.name} @ ${daqAddr(item)} · ${item.type}`];
+
+function addDaq() {
+  if (daqListenOnly()) return;
+  const key = $('#daq-measure').value;
+  if (!key || daqList.some((item) => daqRowKey(item) === key)) return;
+  const measurement = xcpMeasurements().find((m) => daqRowKey(m) === key);
+  if (!measurement || daqPeriodRefused()) return;
+  const item = daqSeedSamples({ ...measurement, base: daqParseDecimal(measurement.value),
+    event: $('#daq-event').value, rate: $('#daq-rate').value });
+  daqList.push(item);
+  if (xcpState.running) {
+    for (const entry of [daqPtr(daqList.length - 1), daqWrite(item), ['RES', 'OK']]) pushXcpEntry(...entry);
+    renderXcpLog();
+  }
+  renderDaqList();
+  renderDaqSources();
+}
+
+function connectXcp() {
+  if (daqListenOnly() || !loaded.xcp.length) {
+    renderDaqStatus();
+    return;
+  }
+  if (!xcpState.connected) {
+    const events = loaded.xcp.reduce((sum, device) => sum + (device.events?.length ?? 0), 0);
+    pushXcpEntry('CRO', 'CONNECT', 'mode 0');
+    pushXcpEntry('RES', 'OK', 'resource CAL/PAG DAQ · MAX_CTO 8 · MAX_DTO 8 · XCP 1.4');
+    pushXcpEntry('CRO', 'GET_DAQ_PROCESSOR_INFO');
+    pushXcpEntry('RES', 'OK', `dynamic DAQ · ${events} events · timestamp 4 B`);
+    xcpState.connected = true;
+  } else {
+    if (xcpState.running) stopDaq();
+    pushXcpEntry('CRO', 'DISCONNECT');
+    pushXcpEntry('RES', 'OK');
+    xcpState.connected = false;
+  }
+  renderXcpLog();
+  renderDaqStatus();
+}
+
+function startDaq() {
+  if (!xcpState.connected || !daqList.length || xcpState.running) return;
+  xcpState.running = true;
+  xcpState.overrun = 0;
+  const eventRows = daqList.filter((item) => item.event !== POLL_EVENT);
+  const events = [...new Set(eventRows.map((item) => item.event))];
+  pushXcpEntry('CRO', 'FREE_DAQ');
+  if (eventRows.length) pushXcpEntry('CRO', 'ALLOC_DAQ', daqPlural(events.length, 'list'));
+  daqList.forEach((item, index) => {
+    if (item.event === POLL_EVENT) return;
+    pushXcpEntry(...daqPtr(index));
+    pushXcpEntry(...daqWrite(item));
+  });
+  events.forEach((event, j) => pushXcpEntry('CRO', 'SET_DAQ_LIST_MODE', `daq ${j} → ${event} · timestamp`));
+  pushXcpEntry('CRO', 'START_STOP_SYNCH', 'start selected');
+  pushXcpEntry('RES', 'OK', eventRows.length ? 'first PID 0x10' : undefined);
+  renderXcpLog();
+  xcpState.timer = setInterval(tickDaq, DAQ_TICK_MS);
+  renderDaqList();
+}
+
+function stopDaq() {
+  if (!xcpState.running) return;
+  clearInterval(xcpState.timer);
+  xcpState.timer = null;
+  xcpState.running = false;
+  pushXcpEntry('CRO', 'START_STOP_SYNCH', 'stop all');
+  pushXcpEntry('RES', 'OK');
+  renderXcpLog();
+  renderDaqList();
+}
+
+/** One acquisition step: one sample per row, one log line per sample, the overrun check. */
+function tickDaq() {
+  if (!xcpState.running) return;
+  xcpState.tick += 1;
+  for (const item of daqList) {
+    const value = daqSampleAt(item, xcpState.tick);
+    item.samples.push(value);
+    if (item.samples.length > DAQ_TREND_POINTS) item.samples.shift();
+    if (value < item.min) item.min = value;
+    if (value > item.max) item.max = value;
+    const polled = item.event === POLL_EVENT;
+    pushXcpEntry(polled ? 'RES' : 'DAQ', `${item.name} = ${daqFormat(value)}${item.unit ? ` ${item.unit}` : ''}`,
+      `${polled ? 'SHORT_UPLOAD' : 'DAQ'} ${daqAddr(item)} · ${daqRawHex(value)}`, true);
+  }
+  renderXcpLog();
+  const rate = daqDtoRate();
+  if (rate > DAQ_MAX_DTO_PER_S) {
+    xcpState.overrun += 1;
+    if (xcpState.overrun === 1) xcpLog('EV', 'EV_DAQ_OVERLOAD', `${rate} DTO/s exceeds the bus budget`);
+  }
+  renderDaqList();
+}
+
+function exportDaqCsv() {
+  if (!daqList.length) return;
+  const header = ['sample', ...daqList.map((item) => (item.unit ? `${item.name} [${item.unit}]` : item.name))];
+  const lines = [header.join(',')];
+  for (let i = 0; i < DAQ_TREND_POINTS; i++) {
+    lines.push([i, ...daqList.map((item) => daqFormat(item.samples[i] ?? item.samples[item.samples.length - 1]))].join(','));
+  }
+  const url = URL.createObjectURL(new Blob([lines.join('\n')], { type: 'text/csv' }));
+  el('a', { href: url, download: DAQ_CSV_NAME }).click();
+  URL.revokeObjectURL(url);
+  xcpLog('EV', 'EXPORT', `${DAQ_TREND_POINTS} samples × ${daqPlural(daqList.length, 'signal')} → ${DAQ_CSV_NAME}`);
+}
+
+/** A field's text, or its placeholder when it is empty. */
+const xcpField = (id) => $(`#${id}`).value || $(`#${id}`).placeholder;
+
+/** The memory commands and the unlock need a connection and are refused in listen-only mode. */
+const xcpReady = () => xcpState.connected && !daqListenOnly();
+
+function xcpUpload() {
+  if (!xcpReady()) return;
+  const addr = xcpField('xcp-up-addr');
+  const lenText = xcpField('xcp-up-len').trim();
+  const len = /^\d+$/.test(lenText) ? Number(lenText) : 0;
+  if (!(len > 0)) return;
+  const hash = daqSeed(addr);
+  const bytes = [];
+  for (let i = 0; i < Math.min(len, 8); i++) {
+    bytes.push(((hash >>> (3 * i)) & 0xff).toString(16).toUpperCase().padStart(2, '0'));
+  }
+  pushXcpEntry('CRO', 'SET_MTA', `${addr} · ext 0`);
+  pushXcpEntry('CRO', 'UPLOAD', `${len} B`);
+  xcpLog('RES', 'OK', bytes.join(' '));
+}
+
+function xcpDownload() {
+  if (!xcpReady()) return;
+  const addr = xcpField('xcp-dn-addr');
+  const data = xcpField('xcp-dn-data').trim().toUpperCase();
+  if (!data) return;
+  pushXcpEntry('CRO', 'SET_MTA', `${addr} · ext 0`);
+  pushXcpEntry('CRO', 'DOWNLOAD', data);
+  xcpLog('RES', 'OK');
+}
+
+function xcpGetSeed() {
+  if (!xcpReady()) return;
+  pushXcpEntry('CRO', 'GET_SEED', `resource ${xcpField('xcp-seed-res')}`);
+  xcpLog('RES', 'OK', `seed ${XCP_SAMPLE_SEED}`);
+}
+
+function xcpUnlock() {
+  if (!xcpReady()) return;
+  const key = $('#xcp-key').value.trim().toUpperCase();
+  if (!key) {
+    xcpLog('ERR', 'ERR_SEQUENCE', 'compute the key from the seed first');
+    return;
+  }
+  pushXcpEntry('CRO', 'UNLOCK', key);
+  xcpLog('RES', 'OK', 'DAQ unlocked');
+}
+
+function wireDaq() {
+  $('#daq-add').addEventListener('click', () => addDaq());
+  $('#daq-measure').addEventListener('change', () => renderDaqEvents());
+  $('#daq-event').addEventListener('change', () => syncDaqRate());
+  $('#daq-rate').addEventListener('input', () => syncDaqAdd());
+  $('#daq-connect').addEventListener('click', () => connectXcp());
+  $('#daq-run').addEventListener('click', () => (xcpState.running ? stopDaq() : startDaq()));
+  $('#daq-export').addEventListener('click', () => exportDaqCsv());
+  $('#daq-log-clear').addEventListener('click', () => {
+    xcpState.log.length = 0;
+    renderXcpLog();
+  });
+  $('#daq-log-polls').addEventListener('click', () => {
+    xcpState.showPolls = !xcpState.showPolls;
+    renderXcpLog();
+  });
+  $('#xcp-up-read').addEventListener('click', () => xcpUpload());
+  $('#xcp-dn-write').addEventListener('click', () => xcpDownload());
+  $('#xcp-seed-get').addEventListener('click', () => xcpGetSeed());
+  $('#xcp-unlock').addEventListener('click', () => xcpUnlock());
+}
+
+// The browser tests and the tick benchmark reach these on the page's own module.
+export { daqSeed, daqSampleAt, daqSparkline, daqList, xcpState, connectXcp, tickDaq };
 
 // ── Sniffer view ──
 // The sample traffic aggregated per CAN identifier, a bit inspector and a
