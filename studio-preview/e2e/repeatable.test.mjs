@@ -27,7 +27,16 @@ async function shoot(query) {
     await page.goto(`${env.launcher.origin}/${query}`);
     await page.waitForFunction(() => document.querySelector('#connection-status')?.childNodes.length > 0);
     await page.evaluate(() => document.fonts.ready);
-    const shot = await page.screenshot({ animations: 'disabled', caret: 'hide' });
+    // A load is settled once two captures in a row agree (the compositor may
+    // still be finishing the first frames under load); the two loads are then
+    // compared with each other.
+    const capture = () => page.screenshot({ animations: 'disabled', caret: 'hide' });
+    let shot = await capture();
+    for (let attempt = 0; attempt < 5; attempt += 1) {
+      const again = await capture();
+      if (again.equals(shot)) break;
+      shot = again;
+    }
     assert.deepEqual(errors, [], `page errors at ${query}`);
     return shot;
   } finally {
