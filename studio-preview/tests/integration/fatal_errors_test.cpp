@@ -9,12 +9,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
-
 struct FatalCase {
     const char* fail;
     const char* report;
@@ -25,7 +19,7 @@ class FatalStartUp : public ::testing::TestWithParam<FatalCase> {};
 } // namespace
 
 TEST_P(FatalStartUp, ReportsTheStepAndExitsWith101) {
-    if (LauncherProcess::under_compatibility_layer() || sanitized) {
+    if (LauncherProcess::under_compatibility_layer() || itest::sanitized_build) {
         GTEST_SKIP() << "system calls are made to fail by preloading a library, which needs a "
                         "plain native build";
     }

@@ -11,6 +11,13 @@
 
 namespace itest {
 
+// Built with a sanitizer: slower, with more memory and descriptors of its own.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool sanitized_build = true;
+#else
+inline constexpr bool sanitized_build = false;
+#endif
+
 inline std::string web_file(const std::string& name) {
     std::ifstream in(std::string(STUDIO_WEB_DIR) + "/" + name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -17,12 +17,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool sanitized_build = true;
-#else
-constexpr bool sanitized_build = false;
-#endif
-
 // Lets this test process (and the launcher it starts) hold a few thousand sockets.
 void raise_open_file_limit() {
     rlimit limit{};
@@ -66,7 +60,7 @@ TEST(HostileClients, SlowClientsNeitherBlockOthersNorHoldTheStopPastTheHeadTimeo
         EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
     }
 
-    if (LauncherProcess::under_compatibility_layer() || sanitized_build) {
+    if (LauncherProcess::under_compatibility_layer() || itest::sanitized_build) {
         trickling = false;
         trickle.join();
         GTEST_SKIP() << "the timed stop needs Ctrl-C delivered to a launcher running at full speed "
@@ -111,7 +105,7 @@ TEST(HostileClients, RunningOutOfFileDescriptorsIsSurvived) {
     if (LauncherProcess::under_compatibility_layer()) {
         GTEST_SKIP() << "the descriptor limit is set through setrlimit, only on this platform";
     }
-    if (sanitized_build) {
+    if (itest::sanitized_build) {
         GTEST_SKIP() << "a sanitizer runtime needs descriptors of its own, so a tight limit "
                         "measures the sanitizer rather than the launcher";
     }
@@ -147,10 +141,11 @@ TEST(HostileClients, ManyRequestsDoNotGrowResidentMemory) {
     if (LauncherProcess::under_compatibility_layer()) {
         GTEST_SKIP() << "resident memory is read from /proc, only on this platform";
     }
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "a sanitized launcher keeps freed memory in quarantine and shadow memory, so "
-                    "its resident size says nothing about leaks (LeakSanitizer covers them)";
-#endif
+    if (itest::sanitized_build) {
+        GTEST_SKIP()
+            << "a sanitized launcher keeps freed memory in quarantine and shadow memory, so "
+               "its resident size says nothing about leaks (LeakSanitizer covers them)";
+    }
     LauncherProcess launcher;
     ASSERT_TRUE(launcher.wait_for_stdout_lines(2, 20s));
     const auto port = launcher.port();
