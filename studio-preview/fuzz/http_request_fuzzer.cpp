@@ -30,7 +30,7 @@ struct World {
     asio::io_context io;
     std::shared_ptr<const studio::Router> router = std::make_shared<const studio::Router>(
         studio::HeartbeatState::create(studio::SteadyClock::now()));
-    std::shared_ptr<studio::DateCache> dates = std::make_shared<studio::DateCache>();
+    studio::DateCache dates;
 };
 
 World& world() {
@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     server.assign(asio::ip::tcp::v4(), ends[1]);
 
     auto connection =
-        std::make_shared<studio::HttpConnection>(std::move(server), w.router, w.dates, nullptr);
+        std::make_shared<studio::HttpConnection>(std::move(server), w.router, w.dates);
     connection->start();
     connection.reset();
 

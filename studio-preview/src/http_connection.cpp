@@ -1,10 +1,8 @@
 #include "http_connection.hpp"
 
-#include <array>
-#include <boost/asio/dispatch.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/http/error.hpp>
-#include <boost/beast/http/read.hpp>
-#include <boost/beast/http/write.hpp>
+#include <boost/beast/http/verb.hpp>
 
 namespace studio {
 
@@ -13,6 +11,8 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 
 namespace {
+
+constexpr std::size_t read_chunk = 4096;
 
 Method method_of(http::verb verb) {
     switch (verb) {
@@ -33,177 +33,265 @@ bool starts_with_http2_preface(const beast::flat_buffer& buffer) {
     return data.substr(0, http2_preface.size()) == http2_preface;
 }
 
+constexpr std::string_view close_field = "Connection: close\r\n";
+constexpr std::string_view keep_alive_field = "Connection: keep-alive\r\n";
+constexpr std::string_view http10 = "HTTP/1.0";
+
+void add(AnswerPieces& p, std::string_view bytes) {
+    if (!bytes.empty()) {
+        p.parts[p.count++] = asio::buffer(bytes.data(), bytes.size());
+    }
+}
+
 } // namespace
 
+AnswerPieces answer_pieces(const Response& response, unsigned version, bool keep_alive,
+                           bool head_only, std::string_view date_field) {
+    AnswerPieces p;
+    const std::string_view head = response.head;
+    if (version == 10) {
+        // The ready-made head starts "HTTP/1.1"; the rest of it is the same for HTTP/1.0.
+        add(p, http10);
+        add(p, head.substr(http10.size()));
+    } else {
+        add(p, head);
+    }
+    // HTTP/1.1 keeps the connection unless told otherwise, HTTP/1.0 closes it unless told.
+    if (version == 10 && keep_alive) {
+        add(p, keep_alive_field);
+    } else if (version != 10 && !keep_alive) {
+        add(p, close_field);
+    }
+    add(p, date_field);
+    if (!head_only) {
+        add(p, response.body());
+    }
+    return p;
+}
+
+std::optional<unsigned> refusal_status(const beast::error_code& ec) {
+    if (ec == http::error::header_limit) {
+        return 431;
+    }
+    if (ec == http::error::body_limit) {
+        return 413;
+    }
+    if (ec == beast::error::timeout || ec == http::error::end_of_stream ||
+        ec == http::error::partial_message || ec == asio::error::operation_aborted ||
+        ec == asio::error::connection_reset || ec == asio::error::eof) {
+        return std::nullopt;
+    }
+    return 400;
+}
+
 HttpConnection::HttpConnection(asio::ip::tcp::socket socket, std::shared_ptr<const Router> router,
-                               std::shared_ptr<DateCache> dates, std::function<void()> on_closed)
-    : stream_(std::move(socket)), router_(std::move(router)), dates_(std::move(dates)),
-      on_closed_(std::move(on_closed)) {}
+                               DateCache& dates)
+    : socket_(std::move(socket)), deadline_(socket_.get_executor()), router_(std::move(router)),
+      dates_(dates) {}
 
 HttpConnection::~HttpConnection() {
     beast::error_code ec;
-    stream_.socket().close(ec);
-    if (on_closed_) {
-        on_closed_();
-    }
+    socket_.close(ec);
 }
 
-void HttpConnection::start() {
-    asio::dispatch(stream_.get_executor(),
-                   [self = shared_from_this()] { self->wait_for_request(); });
+void HttpConnection::start(ConnectionManager* manager, ConnectionManager::Handle handle) {
+    manager_ = manager;
+    handle_ = handle;
+    beast::error_code ec;
+    // Answers are written at once where the socket takes them, and their last segment must not
+    // wait for an acknowledgement of the one before.
+    socket_.non_blocking(true, ec);
+    socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+    read_more();
 }
 
 void HttpConnection::stop() {
-    asio::dispatch(stream_.get_executor(), [self = shared_from_this()] {
-        self->stopping_ = true;
-        if (!self->busy_) {
-            self->close();
-        }
-    });
-}
-
-void HttpConnection::wait_for_request() {
-    busy_ = false;
-    if (stopping_) {
+    stopping_ = true;
+    if (!busy_) {
         close();
-        return;
     }
-    if (buffer_.size() > 0) {
-        // A pipelined request is already here.
-        on_first_bytes({}, 0);
-        return;
-    }
-    stream_.expires_never();
-    stream_.async_read_some(buffer_.prepare(4096),
-                            [self = shared_from_this()](beast::error_code ec, std::size_t n) {
-                                self->on_first_bytes(ec, n);
-                            });
 }
 
-void HttpConnection::on_first_bytes(beast::error_code ec, std::size_t n) {
+void HttpConnection::read_more() {
+    socket_.async_read_some(
+        buffer_.prepare(read_chunk),
+        [self = shared_from_this()](beast::error_code ec, std::size_t n) { self->on_read(ec, n); });
+}
+
+void HttpConnection::on_read(const beast::error_code& ec, std::size_t n) {
+    if (closed_) {
+        return; // the drain or a deadline closed it while these bytes were on their way
+    }
     if (ec) {
         close();
         return;
     }
     buffer_.commit(n);
-    if (!stream_.socket().is_open()) {
-        return; // the drain closed it while these bytes were on their way
-    }
-    busy_ = true;
-    parser_.emplace();
-    parser_->header_limit(static_cast<std::uint32_t>(max_request_head));
-    parser_->body_limit(max_request_body);
-    stream_.expires_after(request_head_timeout);
-    http::async_read(
-        stream_, buffer_, *parser_,
-        [self = shared_from_this()](beast::error_code e, std::size_t) { self->on_read(e); });
+    serve_buffered();
 }
 
-void HttpConnection::on_read(beast::error_code ec) {
-    if (ec == http::error::header_limit) {
-        fail_with(431);
-        return;
-    }
-    if (ec == http::error::body_limit) {
-        fail_with(413);
-        return;
-    }
-    if (ec == beast::error::timeout || ec == http::error::end_of_stream ||
-        ec == http::error::partial_message || ec == asio::error::operation_aborted ||
-        ec == asio::error::connection_reset || ec == asio::error::eof) {
-        close();
-        return;
-    }
-    if (ec) {
-        if (starts_with_http2_preface(buffer_)) {
+void HttpConnection::serve_buffered() {
+    for (;;) {
+        if (!parser_) {
+            if (buffer_.size() == 0) {
+                busy_ = false;
+                if (stopping_) {
+                    close();
+                    return;
+                }
+                read_more();
+                return;
+            }
+            busy_ = true;
+            parser_.emplace();
+            parser_->header_limit(static_cast<std::uint32_t>(max_request_head));
+            parser_->body_limit(max_request_body);
+            parser_->eager(true);
+        }
+        if (!parser_->is_header_done() && starts_with_http2_preface(buffer_)) {
             // HTTP/2 is not offered: its preface gets no answer at all.
             close();
             return;
         }
-        fail_with(400);
-        return;
+        beast::error_code ec;
+        const auto used = parser_->put(buffer_.data(), ec);
+        buffer_.consume(used);
+        if (ec == http::error::need_more) {
+            // Only a request that arrives in pieces needs the clock.
+            if (!deadline_armed_) {
+                arm_deadline(request_head_timeout);
+            }
+            read_more();
+            return;
+        }
+        if (ec) {
+            if (const auto status = refusal_status(ec)) {
+                refuse(*status);
+            } else {
+                close();
+            }
+            return;
+        }
+        if (!parser_->is_done()) {
+            continue;
+        }
+        disarm_deadline();
+        const auto& req = parser_->get();
+        const auto version = req.version();
+        if (version != 10 && version != 11) {
+            refuse(505);
+            return;
+        }
+        const auto method = method_of(req.method());
+        const auto& response =
+            router_->handle(method, std::string_view(req.target().data(), req.target().size()));
+        const bool keep_alive = req.keep_alive() && !stopping_;
+        parser_.reset();
+        if (!answer(response, version, keep_alive, method == Method::head,
+                    keep_alive ? AfterWrite::carry_on : AfterWrite::close)) {
+            return; // written in the background; on_written carries on
+        }
+        if (!keep_alive) {
+            close();
+            return;
+        }
     }
-    const auto& req = parser_->get();
-    if (req.version() != 10 && req.version() != 11) {
-        fail_with(505);
-        return;
-    }
-    const auto method = method_of(req.method());
-    auto routed =
-        router_->handle(method, std::string_view(req.target().data(), req.target().size()));
-    write(req.version(), req.keep_alive(), method == Method::head, std::move(routed));
 }
 
-void HttpConnection::write(unsigned version, bool keep_alive, bool head_only, Response routed) {
-    routed_ = std::move(routed);
-    response_.emplace();
-    auto& res = *response_;
-    res.version(version);
-    res.result(static_cast<http::status>(routed_.status));
-    res.set(http::field::date, dates_->now());
-    if (!routed_.content_type.empty()) {
-        res.set(http::field::content_type,
-                beast::string_view(routed_.content_type.data(), routed_.content_type.size()));
-    }
-    if (routed_.no_store) {
-        res.set(http::field::cache_control, "no-store");
-    }
-    if (routed_.allow_get_head) {
-        res.set(http::field::allow, "GET,HEAD");
-    }
-    const auto body = routed_.body();
-    if (routed_.has_content_length) {
-        res.set(http::field::content_length, std::to_string(body.size()));
-    }
-    if (!head_only) {
-        res.body() = http::span_body<const char>::value_type(body.data(), body.size());
-    }
-    const bool keep = keep_alive && !stopping_;
-    res.keep_alive(keep);
+bool HttpConnection::answer(const Response& response, unsigned version, bool keep_alive,
+                            bool head_only, AfterWrite after) {
+    const auto date = dates_.head_end();
+    date.copy(date_field_.data(), date.size());
+    pieces_ = answer_pieces(response, version, keep_alive, head_only,
+                            std::string_view(date_field_.data(), date.size()));
+    first_piece_ = 0;
+    after_write_ = after;
 
-    stream_.expires_after(response_write_timeout);
-    http::async_write(stream_, res,
-                      [self = shared_from_this(), keep](beast::error_code ec, std::size_t) {
-                          self->on_write(ec, keep);
-                      });
+    // Whatever the socket takes now, without waiting.
+    beast::error_code ec;
+    for (;;) {
+        const std::span<const asio::const_buffer> rest(pieces_.parts.data() + first_piece_,
+                                                       pieces_.count - first_piece_);
+        auto n = socket_.write_some(rest, ec);
+        while (n > 0 && first_piece_ < pieces_.count) {
+            auto& piece = pieces_.parts[first_piece_];
+            const auto taken = std::min(n, piece.size());
+            piece += taken;
+            n -= taken;
+            if (piece.size() == 0) {
+                ++first_piece_;
+            }
+        }
+        if (first_piece_ == pieces_.count) {
+            return true;
+        }
+        if (ec) {
+            break;
+        }
+    }
+    if (ec != asio::error::would_block && ec != asio::error::try_again) {
+        close();
+        return false;
+    }
+    // The rest as the client reads it, within the write timeout.
+    arm_deadline(response_write_timeout);
+    asio::async_write(
+        socket_,
+        std::span<const asio::const_buffer>(pieces_.parts.data() + first_piece_,
+                                            pieces_.count - first_piece_),
+        [self = shared_from_this()](beast::error_code e, std::size_t) { self->on_written(e); });
+    return false;
 }
 
-void HttpConnection::on_write(beast::error_code ec, bool keep_alive) {
-    response_.reset();
-    routed_ = Response{};
+void HttpConnection::on_written(const beast::error_code& ec) {
+    disarm_deadline();
+    if (closed_) {
+        return;
+    }
     if (ec) {
         close();
         return;
     }
-    if (!keep_alive || stopping_) {
-        beast::error_code ignored;
-        stream_.socket().shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+    switch (after_write_) {
+    case AfterWrite::linger:
+        linger_close();
+        return;
+    case AfterWrite::close:
         close();
         return;
+    case AfterWrite::carry_on:
+        if (stopping_) {
+            close();
+            return;
+        }
+        serve_buffered();
+        return;
     }
-    wait_for_request();
 }
 
-void HttpConnection::fail_with(unsigned status) {
-    // A malformed request never reaches the router; its answer closes the connection.
-    response_.emplace();
-    auto& res = *response_;
-    res.version(11);
-    res.result(static_cast<http::status>(status));
-    res.set(http::field::date, dates_->now());
-    res.set(http::field::content_length, "0");
-    res.keep_alive(false);
-    stream_.expires_after(response_write_timeout);
-    http::async_write(stream_, res, [self = shared_from_this()](beast::error_code, std::size_t) {
-        self->response_.reset();
-        self->linger_close();
-    });
+void HttpConnection::refuse(unsigned status) {
+    // A malformed request never reaches the routes; its answer closes the connection.
+    disarm_deadline();
+    parser_.reset();
+    if (answer(router_->refused(status), 11, false, false, AfterWrite::linger)) {
+        linger_close();
+    }
 }
 
 void HttpConnection::close() {
+    if (closed_) {
+        return;
+    }
+    closed_ = true;
+    disarm_deadline();
     beast::error_code ec;
-    stream_.socket().shutdown(asio::ip::tcp::socket::shutdown_both, ec);
-    stream_.socket().close(ec);
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
+    socket_.close(ec);
+    if (manager_ != nullptr) {
+        const auto keep = shared_from_this(); // the manager may hold the last reference
+        auto* manager = std::exchange(manager_, nullptr);
+        manager->remove(handle_);
+    }
 }
 
 void HttpConnection::linger_close() {
@@ -211,25 +299,46 @@ void HttpConnection::linger_close() {
     // reset the connection and could destroy the answer before the client reads it, so stop
     // sending, swallow what still arrives for a moment, then close.
     beast::error_code ec;
-    stream_.socket().shutdown(asio::ip::tcp::socket::shutdown_send, ec);
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_send, ec);
     if (ec) {
         close();
         return;
     }
-    stream_.expires_after(std::chrono::seconds(1));
+    arm_deadline(refusal_linger);
     discard_until_closed();
 }
 
 void HttpConnection::discard_until_closed() {
     buffer_.clear();
-    stream_.async_read_some(buffer_.prepare(8192),
+    socket_.async_read_some(buffer_.prepare(8192),
                             [self = shared_from_this()](beast::error_code e, std::size_t) {
-                                if (e) {
+                                if (e || self->closed_) {
                                     self->close();
                                     return;
                                 }
                                 self->discard_until_closed();
                             });
+}
+
+void HttpConnection::arm_deadline(std::chrono::steady_clock::duration d) {
+    deadline_armed_ = true;
+    deadline_.expires_after(d);
+    deadline_.async_wait(
+        [self = shared_from_this(), generation = ++deadline_generation_](beast::error_code ec) {
+            // A deadline disarmed or re-armed since is stale, even if it had already expired.
+            if (!ec && self->deadline_armed_ && self->deadline_generation_ == generation) {
+                self->close();
+            }
+        });
+}
+
+void HttpConnection::disarm_deadline() {
+    if (!deadline_armed_) {
+        return;
+    }
+    deadline_armed_ = false;
+    ++deadline_generation_;
+    deadline_.cancel();
 }
 
 } // namespace studio

@@ -1,19 +1,22 @@
 #pragma once
 
+#include "connection_manager.hpp"
 #include "http_date.hpp"
 #include "routes.hpp"
 
+#include <array>
+#include <boost/asio/buffer.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core/error.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/core/tcp_stream.hpp>
-#include <boost/beast/http/message.hpp>
 #include <boost/beast/http/parser.hpp>
-#include <boost/beast/http/span_body.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <chrono>
-#include <functional>
+#include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 
 namespace studio {
 
@@ -22,49 +25,83 @@ inline constexpr std::size_t max_request_head = 16 * 1024;
 inline constexpr std::size_t max_request_body = 64 * 1024;
 inline constexpr auto request_head_timeout = std::chrono::seconds(10);
 inline constexpr auto response_write_timeout = std::chrono::seconds(10);
+inline constexpr auto refusal_linger = std::chrono::seconds(1);
 
-// One accepted connection: reads requests, routes them and writes the answers, with keep-alive,
-// until the client closes, an error ends it or the server's drain closes it. All its work runs on
-// its own strand.
+// The pieces of one answer as written, in order: status line and fields, the connection field if
+// any, the date field with the blank line, and the body (left out for HEAD). Empty pieces are
+// dropped.
+struct AnswerPieces {
+    std::array<boost::asio::const_buffer, 5> parts{};
+    std::size_t count = 0;
+};
+AnswerPieces answer_pieces(const Response& response, unsigned version, bool keep_alive,
+                           bool head_only, std::string_view date_field);
+
+// The status to answer a request with that the parser refused, or nothing when the connection is
+// to be closed without an answer (the client went away, or sent too little in time).
+std::optional<unsigned> refusal_status(const boost::beast::error_code& ec);
+
+// One accepted connection: reads requests, has Beast parse them, answers them from the router's
+// ready-made answers with keep-alive, until the client closes, an error ends it or the drain stops
+// it. It lives on one io_context for its whole life and is only ever touched from that context's
+// thread, so it needs no strand and no lock.
 //
 // A connection is idle while it waits for the first byte of a request (including a fresh
-// connection that never sent anything) and busy from that byte until its response is written.
-// stop() closes an idle connection at once and lets a busy one finish its response first.
+// connection that never sent anything) and busy from that byte until its answer is written.
+// stop() closes an idle connection at once and lets a busy one finish its answer first.
+//
+// An answer is first written at once, without waiting: a whole request in one read, answered in one
+// gather write, arms no timer and queues nothing. Only a request that comes in pieces arms the
+// head timeout, and only an answer the socket cannot take at once is written in the background
+// with the write timeout.
 class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
 public:
     HttpConnection(boost::asio::ip::tcp::socket socket, std::shared_ptr<const Router> router,
-                   std::shared_ptr<DateCache> dates, std::function<void()> on_closed);
+                   DateCache& dates);
     ~HttpConnection();
 
     HttpConnection(const HttpConnection&) = delete;
     HttpConnection& operator=(const HttpConnection&) = delete;
 
-    void start();
+    // Begins reading. The manager, when there is one, is told when the connection has closed.
+    void start(ConnectionManager* manager = nullptr, ConnectionManager::Handle handle = {});
     void stop();
 
 private:
-    using ResponseMessage = boost::beast::http::response<boost::beast::http::span_body<const char>>;
+    enum class AfterWrite { carry_on, close, linger };
 
-    void wait_for_request();
-    void on_first_bytes(boost::beast::error_code ec, std::size_t n);
-    void on_read(boost::beast::error_code ec);
-    void write(unsigned version, bool keep_alive, bool head_only, Response routed);
-    void on_write(boost::beast::error_code ec, bool keep_alive);
-    void fail_with(unsigned status);
+    void read_more();
+    void on_read(const boost::beast::error_code& ec, std::size_t n);
+    void serve_buffered();
+    bool answer(const Response& response, unsigned version, bool keep_alive, bool head_only,
+                AfterWrite after);
+    void on_written(const boost::beast::error_code& ec);
+    void refuse(unsigned status);
     void close();
     void linger_close();
     void discard_until_closed();
+    void arm_deadline(std::chrono::steady_clock::duration d);
+    void disarm_deadline();
 
-    boost::beast::tcp_stream stream_;
+    boost::asio::ip::tcp::socket socket_;
+    boost::asio::steady_timer deadline_;
     boost::beast::flat_buffer buffer_;
     std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
-    Response routed_;
-    std::optional<ResponseMessage> response_;
     std::shared_ptr<const Router> router_;
-    std::shared_ptr<DateCache> dates_;
-    std::function<void()> on_closed_;
+    DateCache& dates_;
+    ConnectionManager* manager_ = nullptr;
+    ConnectionManager::Handle handle_{};
+
+    AnswerPieces pieces_;
+    std::size_t first_piece_ = 0;
+    std::array<char, 64> date_field_{};
+    AfterWrite after_write_ = AfterWrite::carry_on;
+
+    std::uint64_t deadline_generation_ = 0;
+    bool deadline_armed_ = false;
     bool busy_ = false;
     bool stopping_ = false;
+    bool closed_ = false;
 };
 
 } // namespace studio

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <string_view>
 
 namespace studio {
 
@@ -27,14 +28,24 @@ std::string format_http_date(std::chrono::system_clock::time_point t) {
     return buffer;
 }
 
-std::string DateCache::now() {
+DateCache::DateCache() {
+    prefix_.copy(line_.data(), prefix_.size());
+    std::string_view("\r\n\r\n").copy(line_.data() + line_.size() - 4, 4);
+}
+
+std::string_view DateCache::head_end() {
     const auto second = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
-    std::lock_guard lock(mutex_);
-    if (second != second_ || text_.empty()) {
+    if (second != second_ || line_[prefix_.size()] == '\0') {
         second_ = second;
-        text_ = format_http_date(second);
+        const auto text = format_http_date(second);
+        // Always 29 characters for years 1000 to 9999.
+        text.copy(line_.data() + prefix_.size(), 29);
     }
-    return text_;
+    return {line_.data(), line_.size()};
+}
+
+std::string_view DateCache::now() {
+    return head_end().substr(prefix_.size(), 29);
 }
 
 } // namespace studio

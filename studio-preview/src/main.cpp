@@ -1,13 +1,14 @@
 // The launcher's entry point: the start-up sequence, step by step, and the exit status.
 
 #include "heartbeat.hpp"
+#include "io_context_pool.hpp"
 #include "launch_options.hpp"
 #include "platform/platform.hpp"
 #include "preview_server.hpp"
 #include "routes.hpp"
+#include "shutdown_signal.hpp"
 
 #include <algorithm>
-#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <cstdlib>
@@ -16,7 +17,6 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace asio = boost::asio;
 
@@ -29,39 +29,9 @@ constexpr int fatal_exit_status = 101;
     std::_Exit(fatal_exit_status);
 }
 
-// The worker pool: one thread per processor running the workers' io_context.
-class WorkerPool {
-public:
-    WorkerPool() : context_(threads_wanted()), guard_(asio::make_work_guard(context_)) {
-        const int n = threads_wanted();
-        threads_.reserve(static_cast<std::size_t>(n));
-        for (int i = 0; i < n; ++i) {
-            threads_.emplace_back([this] { context_.run(); });
-        }
-    }
-    ~WorkerPool() { stop(); }
-
-    asio::io_context& context() { return context_; }
-
-    void stop() {
-        guard_.reset();
-        context_.stop();
-        for (auto& t : threads_) {
-            if (t.joinable()) {
-                t.join();
-            }
-        }
-    }
-
-private:
-    static int threads_wanted() {
-        return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    }
-
-    asio::io_context context_;
-    asio::executor_work_guard<asio::io_context::executor_type> guard_;
-    std::vector<std::thread> threads_;
-};
+std::size_t worker_threads() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 } // namespace
 
@@ -69,10 +39,10 @@ int main(int argc, char** argv) {
     studio::platform::prepare_process();
 
     // 1. The worker pool, and the main thread's own context for the accept loop.
-    std::unique_ptr<WorkerPool> pool;
+    std::unique_ptr<studio::IoContextPool> pool;
     std::optional<asio::io_context> main_context;
     try {
-        pool = std::make_unique<WorkerPool>();
+        pool = std::make_unique<studio::IoContextPool>(worker_threads());
         main_context.emplace(1);
     } catch (const std::exception& e) {
         fatal("Failed building the Runtime", e.what());
@@ -125,13 +95,13 @@ int main(int argc, char** argv) {
     // 10. The router and the shutdown signal.
     auto router = std::make_shared<const studio::Router>(heartbeat);
     auto shutdown =
-        std::make_shared<studio::ShutdownSignal>(pool->context().get_executor(), heartbeat);
+        std::make_shared<studio::ShutdownSignal>(pool->context(0).get_executor(), heartbeat);
     heartbeat.reset();
 
     // 11. Serve until the signal fires and every connection has closed.
     {
-        studio::PreviewServer server(*main_context, pool->context(), std::move(listener),
-                                     std::move(router), std::move(shutdown));
+        studio::PreviewServer server(*main_context, *pool, std::move(listener), std::move(router),
+                                     std::move(shutdown));
         if (const auto err = server.serve()) {
             fatal("serve", err.message());
         }

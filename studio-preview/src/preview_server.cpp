@@ -3,30 +3,10 @@
 #include "http_connection.hpp"
 
 #include <boost/asio/post.hpp>
-#include <boost/asio/strand.hpp>
-#include <vector>
 
 namespace studio {
 
 namespace asio = boost::asio;
-
-// The server's bookkeeping of open connections, shared with the connections themselves so that
-// each can sign off when it ends, on whatever thread that happens.
-struct PreviewServer::Connections {
-    std::mutex mutex;
-    std::condition_variable all_closed;
-    std::unordered_map<std::uint64_t, std::weak_ptr<HttpConnection>> open;
-    std::uint64_t next_id = 0;
-    bool draining = false;
-
-    void remove(std::uint64_t id) {
-        std::lock_guard lock(mutex);
-        open.erase(id);
-        if (open.empty()) {
-            all_closed.notify_all();
-        }
-    }
-};
 
 AcceptRetry accept_retry_for(const boost::system::error_code& ec) noexcept {
     if (ec == asio::error::connection_refused || ec == asio::error::connection_aborted ||
@@ -36,12 +16,15 @@ AcceptRetry accept_retry_for(const boost::system::error_code& ec) noexcept {
     return AcceptRetry::after_pause;
 }
 
-PreviewServer::PreviewServer(asio::io_context& main_context, asio::io_context& workers,
+PreviewServer::PreviewServer(asio::io_context& main_context, IoContextPool& workers,
                              asio::ip::tcp::acceptor listener, std::shared_ptr<const Router> router,
                              std::shared_ptr<ShutdownSignal> shutdown)
     : main_(main_context), workers_(workers), listener_(std::move(listener)),
-      retry_timer_(main_context), router_(std::move(router)), shutdown_(std::move(shutdown)),
-      dates_(std::make_shared<DateCache>()), connections_(std::make_shared<Connections>()) {}
+      retry_timer_(main_context), router_(std::move(router)), shutdown_(std::move(shutdown)) {
+    for (std::size_t i = 0; i < workers_.size(); ++i) {
+        lanes_.push_back(std::make_unique<Lane>());
+    }
+}
 
 PreviewServer::~PreviewServer() = default;
 
@@ -53,13 +36,15 @@ std::error_code PreviewServer::serve() {
     } catch (const boost::system::system_error& e) {
         return e.code();
     }
-    std::unique_lock lock(connections_->mutex);
-    connections_->all_closed.wait(lock, [this] { return connections_->open.empty(); });
+    // The drain has told every context to close its connections; each thread ends when its
+    // context has nothing left to do.
+    workers_.join();
     return {};
 }
 
 void PreviewServer::accept() {
-    listener_.async_accept(asio::make_strand(workers_),
+    // The socket is made on the context that will serve it, so it never changes threads.
+    listener_.async_accept(workers_.context(next_lane_),
                            [this](const boost::system::error_code& ec, asio::ip::tcp::socket s) {
                                on_accept(ec, std::move(s));
                            });
@@ -86,16 +71,13 @@ void PreviewServer::on_accept(const boost::system::error_code& ec, asio::ip::tcp
         return;
     }
 
-    std::shared_ptr<HttpConnection> connection;
-    {
-        std::lock_guard lock(connections_->mutex);
-        const auto id = connections_->next_id++;
-        connection = std::make_shared<HttpConnection>(
-            std::move(socket), router_, dates_,
-            [connections = connections_, id] { connections->remove(id); });
-        connections_->open.emplace(id, connection);
-    }
-    connection->start();
+    auto& lane = *lanes_[next_lane_];
+    auto connection = std::make_shared<HttpConnection>(std::move(socket), router_, lane.dates);
+    // Posted from this thread before any drain is, so the connection is known to its manager
+    // before the manager is told to stop.
+    asio::post(workers_.context(next_lane_),
+               [&lane, connection] { lane.connections.start(connection); });
+    next_lane_ = (next_lane_ + 1) % lanes_.size();
     accept();
 }
 
@@ -103,19 +85,11 @@ void PreviewServer::begin_drain() {
     boost::system::error_code ec;
     listener_.close(ec);
     retry_timer_.cancel();
-    std::vector<std::shared_ptr<HttpConnection>> open;
-    {
-        std::lock_guard lock(connections_->mutex);
-        connections_->draining = true;
-        for (auto& [id, weak] : connections_->open) {
-            if (auto c = weak.lock()) {
-                open.push_back(std::move(c));
-            }
-        }
+    for (std::size_t i = 0; i < lanes_.size(); ++i) {
+        auto& lane = *lanes_[i];
+        asio::post(workers_.context(i), [&lane] { lane.connections.stop_all(); });
     }
-    for (auto& c : open) {
-        c->stop();
-    }
+    workers_.release();
     // The server no longer needs the router; connections still serving keep their own reference.
     router_.reset();
 }

@@ -69,43 +69,13 @@ std::size_t utf8_sequence(std::string_view s, std::size_t* bad) noexcept {
     return len;
 }
 
-Response empty(unsigned status) {
-    Response r;
-    r.status = status;
-    return r;
-}
-
-Response index_route() {
-    const auto* entry = get_asset("index.html");
-    if (entry == nullptr) {
-        return empty(404);
+const Response& refusal_for(const std::vector<Response>& refusals, unsigned status) {
+    for (const auto& r : refusals) {
+        if (r.status == status) {
+            return r;
+        }
     }
-    Response r;
-    r.content_type = "text/html; charset=utf-8";
-    r.no_store = true;
-    r.owned = with_launcher_marker(entry->text());
-    return r;
-}
-
-Response asset_route(std::string_view raw_segment) {
-    const auto name = percent_decode(raw_segment);
-    if (!is_valid_utf8(name)) {
-        Response r;
-        r.status = 400;
-        r.content_type = "text/plain; charset=utf-8";
-        r.owned = std::string(invalid_name_body);
-        return r;
-    }
-    const auto* entry = get_asset(name);
-    if (entry == nullptr) {
-        return empty(404);
-    }
-    Response r;
-    r.content_type = media_type_for(name);
-    r.no_store = true;
-    r.borrowed = entry->bytes;
-    r.is_borrowed = true;
-    return r;
+    return refusals.front(); // 400, the answer to anything malformed
 }
 
 } // namespace
@@ -202,31 +172,66 @@ std::string with_launcher_marker(std::string_view document) {
     return text;
 }
 
-Response Router::handle(Method method, std::string_view target) const {
+Router::Router(std::shared_ptr<HeartbeatState> heartbeat)
+    : heartbeat_(std::move(heartbeat)), not_found_(make_response(404, {})),
+      not_allowed_(make_response(405, {{"Allow", "GET,HEAD"}})),
+      no_content_(make_response(204, {}, {}, ContentLength::omitted)),
+      invalid_name_(make_response(400, {{"Content-Type", "text/plain; charset=utf-8"}},
+                                  std::string(invalid_name_body))) {
+    if (const auto* entry = get_asset("index.html")) {
+        index_ = make_response(
+            200, {{"Content-Type", "text/html; charset=utf-8"}, {"Cache-Control", "no-store"}},
+            with_launcher_marker(entry->text()));
+    } else {
+        index_ = not_found_;
+    }
+    for (const auto& entry : asset_bundle()) {
+        assets_.push_back(make_response(200,
+                                        {{"Content-Type", std::string(media_type_for(entry.name))},
+                                         {"Cache-Control", "no-store"}},
+                                        entry.bytes));
+    }
+    for (const unsigned status : {400u, 413u, 431u, 505u}) {
+        refusals_.push_back(make_response(status, {}));
+    }
+}
+
+const Response& Router::asset_route(std::string_view raw_segment) const {
+    const auto name = percent_decode(raw_segment);
+    if (!is_valid_utf8(name)) {
+        return invalid_name_;
+    }
+    const auto* entry = get_asset(name);
+    if (entry == nullptr) {
+        return not_found_;
+    }
+    return assets_[static_cast<std::size_t>(entry - asset_bundle().data())];
+}
+
+const Response& Router::handle(Method method, std::string_view target) const {
     const auto match = match_route(request_path(target));
     if (match.kind == RouteKind::none) {
-        return empty(404);
+        return not_found_;
     }
     if (method == Method::other) {
-        auto r = empty(405);
-        r.allow_get_head = true;
-        return r;
+        return not_allowed_;
     }
     switch (match.kind) {
     case RouteKind::index:
-        return index_route();
-    case RouteKind::ping: {
+        return index_;
+    case RouteKind::ping:
         heartbeat_->mark_ping(SteadyClock::now());
-        auto r = empty(204);
-        r.has_content_length = false;
-        return r;
-    }
+        return no_content_;
     case RouteKind::asset:
         return asset_route(match.segment);
     case RouteKind::none:
         break;
     }
-    return empty(404);
+    return not_found_;
+}
+
+const Response& Router::refused(unsigned status) const {
+    return refusal_for(refusals_, status);
 }
 
 } // namespace studio

@@ -4,12 +4,14 @@
 // compiled-in bundle. No sockets here, so every route is testable on its own.
 
 #include "heartbeat.hpp"
+#include "response.hpp"
 
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace studio {
 
@@ -49,33 +51,31 @@ std::string to_utf8_lossy(std::string_view bytes);
 // feed inserted before the first "</head>" (none when there is no "</head>").
 std::string with_launcher_marker(std::string_view document);
 
-struct Response {
-    unsigned status = 200;
-    std::string_view content_type; // empty: no content-type header
-    bool no_store = false;         // cache-control: no-store
-    bool allow_get_head = false;   // allow: GET,HEAD (405 answers)
-    bool has_content_length = true;
-    std::string owned;                      // a body made for this request
-    std::span<const std::uint8_t> borrowed; // or a body borrowed from the bundle
-    bool is_borrowed = false;
-
-    std::string_view body() const noexcept {
-        if (is_borrowed) {
-            return {reinterpret_cast<const char*>(borrowed.data()), borrowed.size()};
-        }
-        return owned;
-    }
-};
-
+// The router answers from a table made once, when it is built: the entry document with its marker,
+// each file with its headers, and the empty 204, 404 and 405 answers. Only a request for a name
+// that is not valid UTF-8 needs its own answer, and that one never changes either.
 class Router {
 public:
-    explicit Router(std::shared_ptr<HeartbeatState> heartbeat) : heartbeat_(std::move(heartbeat)) {}
+    explicit Router(std::shared_ptr<HeartbeatState> heartbeat);
 
     // A HEAD request gets the GET's response; leaving out the body is the connection's job.
-    Response handle(Method method, std::string_view target) const;
+    const Response& handle(Method method, std::string_view target) const;
+
+    // The answer to a request that never reaches the routes (malformed, too large, an unknown
+    // protocol version): the status, an empty body, and the connection closed after it.
+    const Response& refused(unsigned status) const;
 
 private:
+    const Response& asset_route(std::string_view raw_segment) const;
+
     std::shared_ptr<HeartbeatState> heartbeat_;
+    Response index_;
+    std::vector<Response> assets_; // parallel to asset_bundle()
+    Response not_found_;
+    Response not_allowed_;
+    Response no_content_;
+    Response invalid_name_;
+    std::vector<Response> refusals_;
 };
 
 } // namespace studio
