@@ -1,0 +1,125 @@
+// One context's connections and their drain, over socket pairs on one io_context: no threads and
+// no timers involved, so every step is run to completion before it is checked.
+
+#include "connection_manager.hpp"
+#include "http_connection.hpp"
+#include "routes.hpp"
+
+#include <array>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <sys/socket.h>
+#include <vector>
+
+namespace asio = boost::asio;
+
+namespace {
+
+class ManagerTest : public ::testing::Test {
+protected:
+    // A connection served by the manager; returns the client's end.
+    asio::ip::tcp::socket open() {
+        int ends[2];
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+        asio::ip::tcp::socket client(io), server(io);
+        client.assign(asio::ip::tcp::v4(), ends[0]);
+        server.assign(asio::ip::tcp::v4(), ends[1]);
+        manager.start(std::make_shared<studio::HttpConnection>(std::move(server), router, dates));
+        return client;
+    }
+
+    // Everything the server sends until it closes its end.
+    std::string read_to_end(asio::ip::tcp::socket& client) {
+        std::string out;
+        boost::system::error_code ec;
+        std::array<char, 4096> chunk{};
+        for (;;) {
+            io.poll();
+            const auto n = client.read_some(asio::buffer(chunk), ec);
+            out.append(chunk.data(), n);
+            if (ec) {
+                break;
+            }
+        }
+        return out;
+    }
+
+    void settle() {
+        io.restart();
+        io.poll();
+    }
+
+    asio::io_context io;
+    std::shared_ptr<const studio::Router> router = std::make_shared<const studio::Router>(
+        studio::HeartbeatState::create(studio::SteadyClock::now()));
+    studio::DateCache dates;
+    studio::ConnectionManager manager;
+};
+
+} // namespace
+
+TEST_F(ManagerTest, KeepsOpenConnectionsUntilTheyClose) {
+    auto a = open();
+    auto b = open();
+    settle();
+    EXPECT_EQ(manager.open(), 2u);
+    a.close();
+    settle();
+    EXPECT_EQ(manager.open(), 1u) << "a connection leaves when its client goes";
+    asio::write(
+        b, asio::buffer(std::string("GET /__studio/ping HTTP/1.1\r\nConnection: close\r\n\r\n")));
+    settle();
+    EXPECT_EQ(manager.open(), 0u) << "and when it has answered a last request";
+    EXPECT_NE(read_to_end(b).find("HTTP/1.1 204 No Content\r\n"), std::string::npos);
+}
+
+TEST_F(ManagerTest, StopAllClosesIdleConnectionsAndTheContextRunsOutOfWork) {
+    std::vector<asio::ip::tcp::socket> clients;
+    for (int i = 0; i < 5; ++i) {
+        clients.push_back(open());
+    }
+    // One of them has been served once and is waiting for its next request.
+    asio::write(clients[0], asio::buffer(std::string("GET /style.css HTTP/1.1\r\n\r\n")));
+    settle();
+    ASSERT_EQ(manager.open(), 5u);
+    manager.stop_all();
+    EXPECT_EQ(manager.open(), 0u);
+    io.restart();
+    io.run(); // returns only when no connection has anything pending
+    for (auto& c : clients) {
+        boost::system::error_code ec;
+        std::array<char, 1> one{};
+        c.non_blocking(true);
+        while (!ec) {
+            c.read_some(asio::buffer(one), ec); // drains the answer of the served one
+        }
+        EXPECT_NE(ec, asio::error::would_block) << "closed by the server, not just quiet";
+    }
+}
+
+TEST_F(ManagerTest, ABusyConnectionFinishesItsAnswerBeforeItCloses) {
+    auto c = open();
+    settle();
+    // Half a request: the connection is busy from its first byte.
+    asio::write(c, asio::buffer(std::string("GET /app.js HTTP/1.1\r\nHo")));
+    settle();
+    manager.stop_all();
+    EXPECT_EQ(manager.open(), 1u) << "still reading its request";
+    asio::write(c, asio::buffer(std::string("st: x\r\n\r\n")));
+    const auto answer = read_to_end(c);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer.substr(0, 200);
+    EXPECT_NE(answer.find("Connection: close\r\n"), std::string::npos);
+    EXPECT_EQ(manager.open(), 0u);
+}
+
+TEST_F(ManagerTest, AConnectionStartedAfterTheDrainIsClosedAtOnce) {
+    manager.stop_all();
+    auto c = open();
+    EXPECT_EQ(manager.open(), 0u);
+    EXPECT_EQ(read_to_end(c), "");
+}
