@@ -120,3 +120,33 @@ TEST_F(LauncherTest, LongTargetsAreAnsweredNotCrashed) {
     ASSERT_TRUE(b);
     EXPECT_EQ(b->status, 404);
 }
+
+TEST_F(LauncherTest, AnswersLargerThanTheSocketTakesAtOnceArriveWholeAndInOrder) {
+    // Forty pipelined requests for the script ask for megabytes at once: most of it has to wait
+    // until this client reads, and the requests after it wait their turn.
+    RawConnection c(port);
+    ASSERT_TRUE(c.connected());
+    std::string requests;
+    for (int i = 0; i < 40; ++i) {
+        requests += i % 2 == 0 ? "GET /app.js HTTP/1.1\r\nHost: x\r\n\r\n"
+                               : "GET /__studio/ping HTTP/1.1\r\nHost: x\r\n\r\n";
+    }
+    requests += "HEAD / HTTP/1.1\r\nHost: x\r\n\r\n";
+    c.send(requests);
+    const auto script = itest::web_file("app.js");
+    for (int i = 0; i < 40; ++i) {
+        const auto a = c.read_answer(false, std::chrono::seconds(20));
+        ASSERT_TRUE(a) << "answer " << i;
+        if (i % 2 == 0) {
+            EXPECT_EQ(a->status, 200) << i;
+            EXPECT_TRUE(a->body == script) << "answer " << i << " is not the script, byte for byte";
+        } else {
+            EXPECT_EQ(a->status, 204) << i;
+        }
+    }
+    const auto head = c.read_answer(true);
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->status, 200);
+    EXPECT_EQ(head->get("content-length"),
+              std::to_string(itest::web_file("index.html").size() + 53));
+}
