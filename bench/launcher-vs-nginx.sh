@@ -4,9 +4,12 @@
 # figures, the ratios and the targets. A report, not a test: it exits 0 even when targets are
 # missed (non-zero only when it cannot measure at all).
 #
-# Knobs (environment): WRK_THREADS (2), WRK_CONNECTIONS (64), WRK_DURATION (10s), BENCH_ROUNDS (3),
-# BENCH_START_RUNS (20), BENCH_IDLE_SECONDS (30), BENCH_QUIET_WAIT (120: seconds to wait for the
-# machine to be quiet before starting).
+# Knobs (environment): BENCH_SHAPES ("1x16 2x64": wrk threads x connections), BENCH_PATHS
+# ("/ /app.js /style.css"), WRK_DURATION (10s), BENCH_ROUNDS (5), BENCH_START_RUNS (20),
+# BENCH_IDLE_SECONDS (30), BENCH_QUIET_WAIT (120: seconds to wait for the machine to be quiet
+# before starting, and at most 60 before each load run; 0: do not wait), BENCH_REPEATS (2: load runs
+# repeated when other work disturbed them), BENCH_PROFILE (1: count CPU time and system calls per
+# request of both servers with perf, when it is installed).
 
 set -uo pipefail
 
@@ -15,10 +18,12 @@ BENCH_DIR="$ROOT/bench"
 BIN="$ROOT/build/release/studio-preview/studio-preview"
 NGINX=/usr/sbin/nginx
 
-WRK_THREADS=${WRK_THREADS:-2}
-WRK_CONNECTIONS=${WRK_CONNECTIONS:-64}
+read -r -a SHAPES <<<"${BENCH_SHAPES:-1x16 2x64}"
+read -r -a PATHS <<<"${BENCH_PATHS:-/ /app.js /style.css}"
 WRK_DURATION=${WRK_DURATION:-10s}
-ROUNDS=${BENCH_ROUNDS:-3}
+ROUNDS=${BENCH_ROUNDS:-5}
+REPEATS=${BENCH_REPEATS:-2}
+PROFILE=${BENCH_PROFILE:-1}
 START_RUNS=${BENCH_START_RUNS:-20}
 IDLE_SECONDS=${BENCH_IDLE_SECONDS:-30}
 WORKERS=$(nproc)
@@ -207,8 +212,10 @@ busy_now() {
 }
 # Waits up to about a minute for other work to use at most 10 % of the machine (BUSY: last reading).
 wait_quiet() {
-    local i
-    for ((i = 0; i < 30; i++)); do
+    local i tries=$((QUIET_WAIT < 60 ? QUIET_WAIT / 2 : 30))
+    BUSY=0
+    ((tries == 0)) && { busy_now; return; }
+    for ((i = 0; i < tries; i++)); do
         busy_now
         ((BUSY <= 10)) && break
         run_fg sleep 1
@@ -401,44 +408,56 @@ L_RSS=$((L_RSS0 > L_RSS1 ? L_RSS0 : L_RSS1))
 N_RSS=$((N_RSS0 > N_RSS1 ? N_RSS0 : N_RSS1))
 
 # ---------------------------------------------------------------------------------------------
-# 3. Throughput and latency under load, rounds interleaved between the two servers.
+# 3. Throughput and latency under load: for each load shape and path, ROUNDS rounds, each round one
+#    run per server back to back, the order alternating from round to round.
 
-run_wrk() { # PORT PATH OUTFILE
-    run_fg wrk -t"$WRK_THREADS" -c"$WRK_CONNECTIONS" -d"$WRK_DURATION" --latency \
-        "http://127.0.0.1:$1$2" >"$3" 2>&1
+run_wrk() { # THREADS CONNECTIONS PORT PATH OUTFILE
+    run_fg wrk -t"$1" -c"$2" -d"$WRK_DURATION" --latency "http://127.0.0.1:$3$4" >"$5" 2>&1
 }
 
+LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
 log "warming up both servers"
 for port in "$LAUNCHER_PORT" "$NGINX_PORT"; do
-    for path in /app.js /; do
-        run_fg wrk -t"$WRK_THREADS" -c"$WRK_CONNECTIONS" -d2s "http://127.0.0.1:$port$path" >/dev/null 2>&1
+    for path in "${PATHS[@]}"; do
+        run_fg wrk -t2 -c64 -d2s "http://127.0.0.1:$port$path" >/dev/null 2>&1
     done
 done
 
-# A run with other work going on just before or just after it is repeated (twice at most); one
-# still disturbed is marked "!" in the per-round figures.
+# A run with other work going on just before or just after it is repeated (REPEATS times at most);
+# one still disturbed is marked "!" in the per-round figures.
 REPEATED=0 DISTURBED=0
-declare -A RPS P99 SHOW_RPS SHOW_P99 ERRS
-for key in L_app N_app L_index N_index; do
-    RPS[$key]="" P99[$key]="" SHOW_RPS[$key]="" SHOW_P99[$key]="" ERRS[$key]=""
+declare -A RPS P99 SHOW_RPS SHOW_P99 ERRS RATIOS
+CASES=()
+for shape in "${SHAPES[@]}"; do
+    for path in "${PATHS[@]}"; do
+        CASES+=("$shape $path")
+        for who in L N; do
+            RPS[$who $shape $path]="" P99[$who $shape $path]="" SHOW_RPS[$who $shape $path]=""
+            SHOW_P99[$who $shape $path]="" ERRS[$who $shape $path]=""
+        done
+        RATIOS[$shape $path]="" RATIOS[p99 $shape $path]=""
+    done
 done
 for ((r = 1; r <= ROUNDS; r++)); do
-    for path in /app.js /; do
-        tag=app
-        [[ $path == / ]] && tag=index
-        for who in L N; do
+    order=(L N)
+    ((r % 2 == 0)) && order=(N L)
+    for case in "${CASES[@]}"; do
+        read -r shape path <<<"$case"
+        threads=${shape%x*} conns=${shape#*x}
+        declare -A this_rps=() this_p99=()
+        for who in "${order[@]}"; do
             port=$LAUNCHER_PORT
             [[ $who == N ]] && port=$NGINX_PORT
-            out="$TMP/wrk.$who.$tag.$r.txt"
+            out="$TMP/wrk.$who.$shape.${path//\//_}.$r.txt"
             for ((try = 0; ; try++)); do
                 wait_quiet
                 pre=$BUSY
-                log "round $r/$ROUNDS: wrk $path on $([[ $who == L ]] && echo launcher || echo nginx)"
-                run_wrk "$port" "$path" "$out"
+                log "round $r/$ROUNDS: wrk -t$threads -c$conns $path on $([[ $who == L ]] && echo launcher || echo nginx)"
+                run_wrk "$threads" "$conns" "$port" "$path" "$out"
                 busy_now
                 post=$BUSY
                 ((pre <= 10 && post <= 10)) && break
-                ((try >= 2)) && break
+                ((try >= REPEATS)) && break
                 log "other work on the machine (${pre}% before, ${post}% after): repeating the run"
                 REPEATED=$((REPEATED + 1))
             done
@@ -450,22 +469,69 @@ for ((r = 1; r <= ROUNDS; r++)); do
             rps=$(awk '/^Requests\/sec:/ {print $2}' "$out")
             p99=$(awk '$1 == "99%" {print $2}' "$out")
             [[ -n $rps && -n $p99 ]] || die "wrk gave no figures: $(cat "$out")"
-            RPS[${who}_$tag]+="$rps "
-            P99[${who}_$tag]+="$(to_ms "$p99") "
-            SHOW_RPS[${who}_$tag]+="$(fmt0 "$rps")$mark "
-            SHOW_P99[${who}_$tag]+="$(fmt2 "$(to_ms "$p99")")$mark "
+            this_rps[$who]=$rps
+            this_p99[$who]=$(to_ms "$p99")
+            RPS[$who $case]+="$rps "
+            P99[$who $case]+="${this_p99[$who]} "
+            SHOW_RPS[$who $case]+="$(fmt0 "$rps")$mark "
+            SHOW_P99[$who $case]+="$(fmt2 "${this_p99[$who]}")$mark "
             e=$(grep -E 'Socket errors|Non-2xx' "$out" | tr -s ' ' | tr '\n' ';')
-            [[ -n $e ]] && ERRS[${who}_$tag]+="round $r: $e "
+            [[ -n $e ]] && ERRS[$who $case]+="round $r: $e "
         done
+        RATIOS[$case]+="$(awk -v a="${this_rps[L]}" -v b="${this_rps[N]}" 'BEGIN { printf "%.3f", a / b }') "
+        RATIOS[p99 $case]+="$(awk -v a="${this_p99[L]}" -v b="${this_p99[N]}" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }') "
     done
 done
-declare -A RPS_M P99_M
-for key in L_app N_app L_index N_index; do
+LOAD_AFTER=$(cut -d' ' -f1-3 /proc/loadavg)
+declare -A RPS_M P99_M RATIO_M RATIO_MIN RATIO_MAX P99R_M P99R_MIN P99R_MAX
+for case in "${CASES[@]}"; do
+    for who in L N; do
+        # shellcheck disable=SC2086
+        RPS_M[$who $case]=$(median ${RPS[$who $case]})
+        # shellcheck disable=SC2086
+        P99_M[$who $case]=$(median ${P99[$who $case]})
+    done
     # shellcheck disable=SC2086
-    RPS_M[$key]=$(median ${RPS[$key]})
+    RATIO_M[$case]=$(median ${RATIOS[$case]})
+    RATIO_MIN[$case]=$(printf '%s\n' ${RATIOS[$case]} | sort -g | head -n1)
+    RATIO_MAX[$case]=$(printf '%s\n' ${RATIOS[$case]} | sort -g | tail -n1)
     # shellcheck disable=SC2086
-    P99_M[$key]=$(median ${P99[$key]})
+    P99R_M[$case]=$(median ${RATIOS[p99 $case]})
+    P99R_MIN[$case]=$(printf '%s\n' ${RATIOS[p99 $case]} | sort -g | head -n1)
+    P99R_MAX[$case]=$(printf '%s\n' ${RATIOS[p99 $case]} | sort -g | tail -n1)
 done
+
+# Where the time goes, per request: each server's CPU time (all its threads and processes) and
+# system calls while wrk -t1 -c16 runs against it alone.
+PROFILE_LINES=()
+if ((PROFILE)) && command -v perf >/dev/null; then
+    for path in "${PATHS[@]}"; do
+        for who in L N; do
+            if [[ $who == L ]]; then
+                port=$LAUNCHER_PORT
+                targets=$LAUNCHER_PID
+            else
+                port=$NGINX_PORT
+                targets=$(family "$NGINX_PID" | paste -sd,)
+            fi
+            log "profile: perf stat on $([[ $who == L ]] && echo launcher || echo nginx) during wrk -t1 -c16 $path"
+            perf stat -x, -e task-clock,context-switches,raw_syscalls:sys_enter -p "$targets" \
+                -o "$TMP/perf.$who.txt" -- sleep 5 >/dev/null 2>&1 &
+            perf_pid=$!
+            PIDS+=("$perf_pid")
+            run_fg wrk -t1 -c16 -d5s "http://127.0.0.1:$port$path" >"$TMP/wrk.profile.txt" 2>&1
+            wait "$perf_pid"
+            forget_pid "$perf_pid"
+            reqs=$(awk '/requests in/ {print $1}' "$TMP/wrk.profile.txt")
+            PROFILE_LINES+=("$(awk -F, -v who="$([[ $who == L ]] && echo launcher || echo nginx)" \
+                -v path="$path" -v n="${reqs:-0}" '
+                $3 == "task-clock" { cpu = $1 } $3 == "context-switches" { cs = $1 }
+                $3 == "raw_syscalls:sys_enter" { sc = $1 }
+                END { if (n > 0 && cpu != "") printf "  %-8s %-10s %7.1f us CPU, %5.2f system calls, %5.2f context switches per request (%d requests in 5 s)",
+                      who, path, cpu * 1000 / n, sc / n, cs / n, n }' "$TMP/perf.$who.txt")")
+        done
+    done
+fi
 
 L_RSS_LOADED=$(rss_kb "$LAUNCHER_PID")
 N_RSS_LOADED=0
@@ -530,8 +596,9 @@ printf 'QuillCAN Studio Preview launcher vs nginx %s — %s, %s processors, kern
 printf 'launcher: %s (revision %s%s); nginx: worker_processes %s, sendfile, keep-alive, no access log\n' \
     "${BIN#"$ROOT"/}" "$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo '?')" \
     "$(git -C "$ROOT" diff --quiet HEAD -- studio-preview 2>/dev/null || echo ', working tree modified')" "$WORKERS"
-printf 'load: wrk -t%s -c%s -d%s --latency, %s round(s) per case, medians shown; app.js %s bytes, / %s bytes\n' \
-    "$WRK_THREADS" "$WRK_CONNECTIONS" "$WRK_DURATION" "$ROUNDS" "$APPJS_BYTES" "$INDEX_BYTES"
+printf 'load: wrk -d%s --latency at %s, %s alternating round(s) per case, medians shown (min..max of the per-round ratios); app.js %s bytes, / %s bytes\n' \
+    "$WRK_DURATION" "threads x connections ${SHAPES[*]}" "$ROUNDS" "$APPJS_BYTES" "$INDEX_BYTES"
+printf 'load average (1, 5, 15 min): %s before the load runs, %s after\n' "$LOAD_BEFORE" "$LOAD_AFTER"
 printf 'content served by both servers: %s\n' "$content_check"
 printf 'other work on the machine: %s%% busy before the run, %s%% in the idle window; load runs repeated because of it: %s, still disturbed: %s (marked !)\n' \
     "$BUSY_BEFORE" "$BUSY_IDLE" "$REPEATED" "$DISTURBED"
@@ -541,14 +608,14 @@ printf '\n'
 
 row "measure" "launcher" "nginx" "ratio" "target" "result"
 rule
-row "GET /app.js throughput (req/s)" "$(fmt0 "${RPS_M[L_app]}")" "$(fmt0 "${RPS_M[N_app]}")" \
-    "$(ratio "${RPS_M[L_app]}" "${RPS_M[N_app]}")" ">= nginx" "$(verdict "$(ge "${RPS_M[L_app]}" "${RPS_M[N_app]}")")"
-row "GET /app.js p99 latency (ms)" "$(fmt2 "${P99_M[L_app]}")" "$(fmt2 "${P99_M[N_app]}")" \
-    "$(ratio "${P99_M[L_app]}" "${P99_M[N_app]}")" "<= nginx" "$(verdict "$(le "${P99_M[L_app]}" "${P99_M[N_app]}")")"
-row "GET / throughput (req/s)" "$(fmt0 "${RPS_M[L_index]}")" "$(fmt0 "${RPS_M[N_index]}")" \
-    "$(ratio "${RPS_M[L_index]}" "${RPS_M[N_index]}")" ">= nginx" "$(verdict "$(ge "${RPS_M[L_index]}" "${RPS_M[N_index]}")")"
-row "GET / p99 latency (ms)" "$(fmt2 "${P99_M[L_index]}")" "$(fmt2 "${P99_M[N_index]}")" \
-    "$(ratio "${P99_M[L_index]}" "${P99_M[N_index]}")" "<= nginx" "$(verdict "$(le "${P99_M[L_index]}" "${P99_M[N_index]}")")"
+for case in "${CASES[@]}"; do
+    read -r shape path <<<"$case"
+    label="-t${shape%x*} -c${shape#*x} GET $path"
+    row "$label req/s" "$(fmt0 "${RPS_M[L $case]}")" "$(fmt0 "${RPS_M[N $case]}")" \
+        "$(fmt2 "${RATIO_M[$case]}")" ">= 1.2x nginx" "$(verdict "$(ge "${RATIO_M[$case]}" 1.2)") (${RATIO_MIN[$case]}..${RATIO_MAX[$case]})"
+    row "$label p99 (ms)" "$(fmt2 "${P99_M[L $case]}")" "$(fmt2 "${P99_M[N $case]}")" \
+        "$(fmt2 "${P99R_M[$case]}")" "<= nginx" "$(verdict "$(le "${P99_M[L $case]}" "${P99_M[N $case]}")") (${P99R_MIN[$case]}..${P99R_MAX[$case]})"
+done
 row "exec to first GET / answer (ms, med)" "$(fmt2 "$L_START")" "$(fmt2 "$N_START")" \
     "$(ratio "$L_START" "$N_START")" "<= 20 ms" "$(verdict "$(le "$L_START" 20)")"
 row "idle RSS (MiB)" "$L_IDLE_RSS_MIB" "$(mib "$N_RSS")" \
@@ -568,13 +635,22 @@ printf '  launcher: first answer min %s ms, max %s ms over %s runs; address line
     "$(fmt2 "$L_START_MIN")" "$(fmt2 "$L_START_MAX")" "$START_RUNS" "$(fmt2 "$L_BANNER")"
 printf '            %s threads when idle; runs not ending with exit status 0 after SIGINT: %s\n' \
     "$L_THREADS" "${L_BAD_EXITS:-?}"
-printf '  per-round req/s   launcher /app.js: %s| nginx /app.js: %s\n' "${SHOW_RPS[L_app]}" "${SHOW_RPS[N_app]}"
-printf '                    launcher /: %s| nginx /: %s\n' "${SHOW_RPS[L_index]}" "${SHOW_RPS[N_index]}"
-printf '  per-round p99 ms  launcher /app.js: %s| nginx /app.js: %s\n' "${SHOW_P99[L_app]}" "${SHOW_P99[N_app]}"
-printf '                    launcher /: %s| nginx /: %s\n' "${SHOW_P99[L_index]}" "${SHOW_P99[N_index]}"
-for key in L_app N_app L_index N_index; do
-    [[ -n ${ERRS[$key]} ]] && printf '  wrk reported errors (%s): %s\n' "$key" "${ERRS[$key]}"
+printf 'Per round (launcher | nginx; ratio = launcher/nginx; the run order alternates each round):\n'
+for case in "${CASES[@]}"; do
+    read -r shape path <<<"$case"
+    printf '  -t%s -c%s GET %-11s req/s %s| %s\n' "${shape%x*}" "${shape#*x}" "$path" "${SHOW_RPS[L $case]}" "${SHOW_RPS[N $case]}"
+    printf '  %-27s ratio %s\n' "" "${RATIOS[$case]}"
+    printf '  %-27s p99 ms %s| %s\n' "" "${SHOW_P99[L $case]}" "${SHOW_P99[N $case]}"
 done
+for case in "${CASES[@]}"; do
+    for who in L N; do
+        [[ -n ${ERRS[$who $case]} ]] && printf '  wrk reported errors (%s %s): %s\n' "$who" "$case" "${ERRS[$who $case]}"
+    done
+done
+if ((${#PROFILE_LINES[@]})); then
+    printf 'Per request under wrk -t1 -c16 (perf stat; CPU of the server only, wrk not counted):\n'
+    printf '%s\n' "${PROFILE_LINES[@]}"
+fi
 printf '  idle CPU is scheduler time of all threads (%s); nginx figures add master and workers.\n' \
     "$( ((SCHEDSTAT)) && echo "/proc/PID/task/*/schedstat, ns resolution" || echo "no schedstat: utime+stime ticks")"
 printf '  nginx first-answer time: master + workers started from scratch, port polled every 0.1 ms.\n'
