@@ -57,6 +57,7 @@ export function regionBoxes() {
     sidebar: one('.setup'),
     workspace: one('.workspace'),
     'tab strip': one('.tabs'),
+    table: one('.monitor table'),
     ...Object.fromEntries([...document.querySelector('.monitor table').tHead.rows[0].cells]
       .map((cell, i) => [`column ${i + 1} (${cell.textContent.trim()})`, box(cell)])),
   };
