@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Installs what building and testing the preview needs on Debian 12, when it is missing.
 #   scripts/setup-debian.sh build   – compiler, CMake, Boost, the media type table
-#   scripts/setup-debian.sh test    – the above, plus GoogleTest, Chromium, Xvfb, Node.js and the
-#                                     npm packages of the browser tests
+#   scripts/setup-debian.sh test    – the above, plus GoogleTest, clang for fuzzing, Chromium,
+#                                     Firefox ESR, WebKitGTK's WebDriver, Xvfb, the fonts the
+#                                     engines are compared in, Node.js and the npm packages of the
+#                                     browser tests
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 what=${1:-build}
 packages=(g++ cmake ninja-build libboost1.81-dev media-types xdg-utils)
 if [ "$what" = test ]; then
-    packages+=(googletest libgtest-dev chromium xvfb xauth clang libclang-rt-14-dev)
+    packages+=(googletest libgtest-dev chromium firefox-esr webkit2gtk-driver xvfb xauth
+               fonts-liberation fonts-noto-core fonts-noto-mono clang libclang-rt-14-dev)
     command -v node >/dev/null 2>&1 || packages+=(nodejs)
     command -v npm >/dev/null 2>&1 || packages+=(npm)
 fi

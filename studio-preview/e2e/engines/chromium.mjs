@@ -1,0 +1,44 @@
+// Chromium through playwright-core: the engine the other two are compared with.
+
+import { launchBrowser } from '../fixture.mjs';
+import { pageErrorText, expression } from './page-script.mjs';
+
+export const name = 'chromium';
+
+export async function launch({ downloads }) {
+  const browser = await launchBrowser();
+  return {
+    async newPage() {
+      const context = await browser.newContext({ viewport: { width: 1400, height: 1000 }, acceptDownloads: true });
+      const page = await context.newPage();
+      const errors = [];
+      const arrived = new Map();
+      page.on('pageerror', (error) => errors.push(pageErrorText(error.message)));
+      page.on('console', (message) => message.type() === 'error' && errors.push(`console: ${message.text()}`));
+      page.on('download', async (download) => {
+        const file = `${downloads}/${download.suggestedFilename()}`;
+        await download.saveAs(file);
+        arrived.set(download.suggestedFilename(), file);
+      });
+      return {
+        errors: async () => errors,
+        downloaded: (fileName) => arrived.get(fileName),
+        goto: (url) => page.goto(url),
+        resize: (width, height) => page.setViewportSize({ width, height }),
+        evaluate: (fn, ...args) => page.evaluate(expression(fn, args)),
+        click: (selector) => page.click(selector),
+        async drag(selector, dx, dy) {
+          const box = await page.locator(selector).boundingBox();
+          const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
+          await page.mouse.move(x, y);
+          await page.mouse.down();
+          await page.mouse.move(x + dx, y + dy, { steps: 4 });
+          await page.mouse.up();
+        },
+        screenshot: (path) => page.screenshot({ path }),
+        close: () => context.close(),
+      };
+    },
+    close: () => browser.close(),
+  };
+}
