@@ -18,9 +18,7 @@
 
 namespace asio = boost::asio;
 
-namespace {
-
-class ManagerTest : public ::testing::Test {
+class ConnectionManagerTest : public ::testing::Test {
 protected:
     // A connection served by the manager; returns the client's end.
     asio::ip::tcp::socket open() {
@@ -61,9 +59,7 @@ protected:
     studio::ConnectionManager manager;
 };
 
-} // namespace
-
-TEST_F(ManagerTest, KeepsOpenConnectionsUntilTheyClose) {
+TEST_F(ConnectionManagerTest, KeepsOpenConnectionsUntilTheyClose) {
     auto a = open();
     auto b = open();
     settle();
@@ -78,7 +74,7 @@ TEST_F(ManagerTest, KeepsOpenConnectionsUntilTheyClose) {
     EXPECT_NE(read_to_end(b).find("HTTP/1.1 204 No Content\r\n"), std::string::npos);
 }
 
-TEST_F(ManagerTest, StopAllClosesIdleConnectionsAndTheContextRunsOutOfWork) {
+TEST_F(ConnectionManagerTest, StopAllClosesIdleConnectionsAndTheContextRunsOutOfWork) {
     std::vector<asio::ip::tcp::socket> clients;
     for (int i = 0; i < 5; ++i) {
         clients.push_back(open());
@@ -102,7 +98,7 @@ TEST_F(ManagerTest, StopAllClosesIdleConnectionsAndTheContextRunsOutOfWork) {
     }
 }
 
-TEST_F(ManagerTest, ABusyConnectionFinishesItsAnswerBeforeItCloses) {
+TEST_F(ConnectionManagerTest, ABusyConnectionFinishesItsAnswerBeforeItCloses) {
     auto c = open();
     settle();
     // Half a request: the connection is busy from its first byte.
@@ -117,7 +113,7 @@ TEST_F(ManagerTest, ABusyConnectionFinishesItsAnswerBeforeItCloses) {
     EXPECT_EQ(manager.open(), 0u);
 }
 
-TEST_F(ManagerTest, AConnectionStartedAfterTheDrainIsClosedAtOnce) {
+TEST_F(ConnectionManagerTest, AConnectionStartedAfterTheDrainIsClosedAtOnce) {
     manager.stop_all();
     auto c = open();
     EXPECT_EQ(manager.open(), 0u);

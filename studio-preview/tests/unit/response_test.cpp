@@ -40,7 +40,7 @@ http::response<http::string_body> parse(const std::string& bytes, bool head_requ
     return parser.release();
 }
 
-studio::Router make_router() {
+studio::Router router_with_fresh_heartbeat() {
     return studio::Router(studio::HeartbeatState::create(studio::SteadyClock::now()));
 }
 
@@ -70,7 +70,7 @@ TEST(MakeResponse, BorrowsBundleBytesWithoutCopyingThem) {
 }
 
 TEST(AnswerPieces, MakeOneWellFormedAnswerForEachVersionAndConnectionChoice) {
-    const auto router = make_router();
+    const auto router = router_with_fresh_heartbeat();
     const auto& css = router.handle(studio::Method::get, "/style.css");
     const auto* file = studio::get_asset("style.css");
     ASSERT_NE(file, nullptr);
@@ -95,7 +95,7 @@ TEST(AnswerPieces, MakeOneWellFormedAnswerForEachVersionAndConnectionChoice) {
 }
 
 TEST(AnswerPieces, HeadKeepsTheLengthAndLeavesTheBodyOut) {
-    const auto router = make_router();
+    const auto router = router_with_fresh_heartbeat();
     const auto& index = router.handle(studio::Method::head, "/");
     const auto bytes = joined(studio::answer_pieces(index, 11, true, true, date_field));
     EXPECT_EQ(bytes.size(), index.head.size() + date_field.size());
@@ -105,7 +105,7 @@ TEST(AnswerPieces, HeadKeepsTheLengthAndLeavesTheBodyOut) {
 }
 
 TEST(AnswerPieces, TheBodyIsWrittenFromWhereItLives) {
-    const auto router = make_router();
+    const auto router = router_with_fresh_heartbeat();
     const auto& js = router.handle(studio::Method::get, "/app.js");
     const auto p = studio::answer_pieces(js, 11, true, false, date_field);
     ASSERT_GE(p.count, 2u);
@@ -116,7 +116,7 @@ TEST(AnswerPieces, TheBodyIsWrittenFromWhereItLives) {
 }
 
 TEST(Refusals, AreEmptyAnswersWithTheirStatus) {
-    const auto router = make_router();
+    const auto router = router_with_fresh_heartbeat();
     for (const unsigned status : {400u, 413u, 431u, 505u}) {
         const auto& r = router.refused(status);
         EXPECT_EQ(r.status, status);
@@ -142,7 +142,7 @@ TEST(Refusals, ParserErrorsMapToTheirStatusOrToASilentClose) {
 }
 
 TEST(Router, AnswersAreMadeOnceAndReusedForEveryRequest) {
-    const auto router = make_router();
+    const auto router = router_with_fresh_heartbeat();
     EXPECT_EQ(&router.handle(studio::Method::get, "/"),
               &router.handle(studio::Method::get, "/index.html?x"));
     EXPECT_EQ(&router.handle(studio::Method::get, "/app.js"),
