@@ -211,8 +211,9 @@ const VIEWS_AFTER = {
   'tab:plots': [renderPlot],
   notice: [renderNotices],
   fileLoaded: [renderFileLists, renderObjectSource, renderTxSources, renderDaqSources, renderTree, refreshPlotSignals],
-  // The PDO mapping shows the written values of its objects.
-  valueWritten: [renderPdoMapping],
+  // No view re-renders: the PDO mapping and the plot catalogue read the
+  // written value the next time they render.
+  valueWritten: [],
   // Every region, from the initial data.
   startUp: [renderFileLists, renderObjectSource, renderTxSources, renderDaqSources, renderDaqList, renderXcpLog,
     buildSnifferTx, renderSniffer, renderPlot, updateDataPlaceholder, renderTree],
