@@ -232,7 +232,10 @@ function updateUrl() {
   query.set('concept', concept);
   query.set('scenario', state);
   if (noticeState !== 'none') query.set('notice', noticeState);
-  history.replaceState(history.state, '', `?${query}`);
+  // Rewriting an address that already reads so changes nothing but costs a
+  // round trip to the browser; start-up alone would do it three times.
+  const search = `?${query}`;
+  if (location.search !== search || location.hash !== '') history.replaceState(history.state, '', search);
 }
 
 function setConcept(value) {
@@ -426,7 +429,23 @@ function frameSearchText(frame) {
   return [frame.t, frame.dir, frame.id, frame.node, frame.event, frame.data].join(' ').toLowerCase();
 }
 
+/**
+ * The row of a frame, made once: the sample frames never change, so a filter
+ * keystroke only takes rows out of the table and puts them back, and the rows
+ * that stay keep their style and layout.
+ */
+const frameRows = new WeakMap();
+
 function frameRow(frame) {
+  let row = frameRows.get(frame);
+  if (!row) {
+    row = makeFrameRow(frame);
+    frameRows.set(frame, row);
+  }
+  return row;
+}
+
+function makeFrameRow(frame) {
   return el('tr', { dataset: { type: frame.type } },
     el('td', { class: 'time', text: frame.t }),
     el('td', { class: 'dir' }, el('span', { class: `chip ${frame.dir === 'TX' ? 'dir-tx' : 'dir-rx'}`, text: frame.dir })),
@@ -441,9 +460,10 @@ function frameRow(frame) {
 function renderFrames() {
   const needle = $('#filter').value.trim().toLowerCase();
   const shown = frames.filter((frame) => !hiddenTypes.has(frame.type) && frameSearchText(frame).includes(needle));
-  $('#frames').replaceChildren(...shown.map(frameRow));
-  $('#frame-count').textContent = state === 'live' ? `${shown.length} / ${frames.length} frames` : '0 frames';
-  $('#no-matches').hidden = shown.length > 0;
+  syncChildren($('#frames'), shown.map(frameRow));
+  setText($('#frame-count'), state === 'live' ? `${shown.length} / ${frames.length} frames` : '0 frames');
+  const none = $('#no-matches');
+  if (none.hidden !== shown.length > 0) none.hidden = shown.length > 0;
 }
 
 /** Shows or hides one event type; the chip stays pressed while its type is shown. */
@@ -2556,23 +2576,53 @@ function selectSnifferRow(id) {
 
 /** Rebuilds the receive table and its count from the aggregate and the filter, then the inspector. */
 function renderSniffer() {
+  renderSnifferRows();
+  renderSnifferInspector();
+}
+
+/**
+ * The receive row of each identifier, kept while the page lives: the filter
+ * only takes rows out and puts them back. Every render writes its cells from
+ * the aggregate, so a row always shows what a new one would.
+ */
+const snifferRowElements = new Map();
+
+function snifferRow(row) {
+  let tr = snifferRowElements.get(row.id);
+  if (!tr) {
+    tr = el('tr', { onclick: () => selectSnifferRow(row.id) },
+      el('td', { class: 'time' }),
+      el('td', { class: 'id' }),
+      el('td', { class: 'event' }, el('span')),
+      el('td', { class: 'dlc num' }),
+      el('td', { class: 'payload' }),
+      el('td', { class: 'num count-cell' }),
+      el('td', { class: 'num' }));
+    snifferRowElements.set(row.id, tr);
+  }
+  const [time, id, event, dlc, payload, count, period] = tr.children;
+  if (tr.dataset.type !== row.type) tr.dataset.type = row.type;
+  tr.classList.toggle('selected', row.id === snifferSelected);
+  setText(time, row.t);
+  setText(id, row.id);
+  const chip = event.firstElementChild;
+  const chipClass = `chip type-${row.type}`;
+  if (chip.className !== chipClass) chip.className = chipClass;
+  setText(chip, row.event);
+  setText(dlc, String(row.dlc));
+  setText(payload, row.data);
+  setText(count, String(row.count));
+  setText(period, snifferPeriod(row.id));
+  return tr;
+}
+
+/** The receive table and its count, from the aggregate and the filter; a filter keystroke changes nothing else. */
+function renderSnifferRows() {
   const query = $('#sniffer-filter').value.trim().toLowerCase();
   const shown = snifferAggregate().filter((row) =>
     [row.id, row.event, row.type, row.data].join(' ').toLowerCase().includes(query));
-  $('#sniffer-count').textContent = shown.length === 1 ? '1 ID' : `${shown.length} IDs`;
-  $('#sniffer-rows').replaceChildren(...shown.map((row) => el('tr', {
-    dataset: { type: row.type },
-    class: row.id === snifferSelected ? 'selected' : null,
-    onclick: () => selectSnifferRow(row.id),
-  },
-  el('td', { class: 'time', text: row.t }),
-  el('td', { class: 'id', text: row.id }),
-  el('td', { class: 'event' }, el('span', { class: `chip type-${row.type}`, text: row.event })),
-  el('td', { class: 'dlc num', text: String(row.dlc) }),
-  el('td', { class: 'payload', text: row.data }),
-  el('td', { class: 'num count-cell', text: String(row.count) }),
-  el('td', { class: 'num', text: snifferPeriod(row.id) }))));
-  renderSnifferInspector();
+  setText($('#sniffer-count'), shown.length === 1 ? '1 ID' : `${shown.length} IDs`);
+  syncChildren($('#sniffer-rows'), shown.map(snifferRow));
 }
 
 /** The two summary lines: identifiers seen (whatever the filter) and periodic identifiers. */
@@ -2818,7 +2868,8 @@ function buildSnifferTx() {
 }
 
 function wireSniffer() {
-  $('#sniffer-filter').addEventListener('input', () => renderSniffer());
+  // The inspector shows the selected identifier whether the filter shows it or not.
+  $('#sniffer-filter').addEventListener('input', () => renderSnifferRows());
   $('#sniffer-endian').addEventListener('change', () => renderSnifferInspector());
   snifferMult.addEventListener('input', () => renderSnifferInspector());
   $('#sniffer-tx-add').addEventListener('click', () => addSnifferTxRow());
@@ -3001,6 +3052,9 @@ function plotSvgNode(tag, attrs, ...children) {
 
 /** The svg's rendered size in whole pixels, or the fallback size while it has none. */
 function plotSize(svg) {
+  // A hidden chart has no size; asking for it would lay out the whole page
+  // (at start-up, before the rest of the page is rendered).
+  if (svg.closest('[hidden]')) return { width: PLOT_FALLBACK_W, height: PLOT_FALLBACK_H };
   const box = svg.getBoundingClientRect();
   return { width: Math.round(box.width) || PLOT_FALLBACK_W, height: Math.round(box.height) || PLOT_FALLBACK_H };
 }
@@ -3291,7 +3345,8 @@ function wirePlots() {
     chart.panY += (event.clientY - plotPan.y) * chart.vpp;
     plotPan.x = event.clientX;
     plotPan.y = event.clientY;
-    renderPlot();
+    // Only the drawing moves: tabs, picker and legend stay as they are.
+    drawPlotCanvas(chart);
   });
   box.addEventListener('pointerup', () => endPlotPan());
   box.addEventListener('pointercancel', () => endPlotPan());
