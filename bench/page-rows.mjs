@@ -154,6 +154,7 @@ export async function measureLoad(browser, url, ping) {
   try {
     const page = await context.newPage();
     const pinged = ping ? page.waitForRequest((request) => request.url().includes('/__studio/ping')) : null;
+    pinged?.catch(() => {});
     await browser.startTracing(page, { categories: ['toplevel', 'blink.user_timing', 'loading'] });
     await page.goto(url, { waitUntil: 'load' });
     await pinged;
