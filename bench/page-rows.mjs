@@ -55,6 +55,20 @@ export const daqTick = {
   },
 };
 
+/**
+ * For comparison with the tick: the least a frame of the DAQ panel can do,
+ * one text changed, on the same page (acquiring, log full).
+ */
+export const daqText = {
+  ...daqTick,
+  key: 'daqtext',
+  label: 'for comparison: one text of the DAQ panel changed, same page',
+  target: null,
+  act: (page, i) => page.evaluate((n) => {
+    document.getElementById('daq-count').textContent = `${n} signals`;
+  }, i),
+};
+
 /** One pointer move of a grab-pan on a zoomed chart; the baseline is the same move with no button pressed. */
 export function plotPan() {
   let centre = null;
@@ -141,7 +155,7 @@ export const treeFilter = filterKeys({
   },
 });
 
-export const INTERACTIONS = [daqTick, plotPan(), monitorFilter, snifferFilter, treeFilter];
+export const INTERACTIONS = [daqTick, daqText, plotPan(), monitorFilter, snifferFilter, treeFilter];
 
 /**
  * Start-up: a fresh tab navigates to `url`; measured up to the first frame
