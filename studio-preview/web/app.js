@@ -207,8 +207,14 @@ const VIEWS_AFTER = {
   // The concept only switches the stylesheet's tokens and layout; the chart
   // follows its new size through its own ResizeObserver (wirePlots).
   concept: [],
-  // A tab's content that is drawn only while it is on screen.
+  // Tab shown: the chart is drawn at its size only while it is on screen;
+  // the other tabs are kept up to date while hidden.
+  'tab:monitor': [],
+  'tab:sniffer': [],
+  'tab:objects': [],
+  'tab:transmit': [],
   'tab:plots': [renderPlot],
+  'tab:daq': [],
   notice: [renderNotices],
   fileLoaded: [renderFileLists, renderObjectSource, renderTxSources, renderDaqSources, renderTree, refreshPlotSignals],
   // No view re-renders: the PDO mapping and the plot catalogue read the
@@ -219,9 +225,10 @@ const VIEWS_AFTER = {
     buildSnifferTx, renderSniffer, renderPlot, updateDataPlaceholder, renderTree],
 };
 
-/** Re-renders the views that follow a kind of change (a key of VIEWS_AFTER). */
+/** Re-renders the views that follow a kind of change (a key of VIEWS_AFTER); an unknown kind is a mistake. */
 function refreshViews(change) {
-  for (const view of VIEWS_AFTER[change] ?? []) view();
+  if (!Object.hasOwn(VIEWS_AFTER, change)) throw new Error(`no views listed for the change "${change}"`);
+  for (const view of VIEWS_AFTER[change]) view();
 }
 
 // ── Shell: address, concept, scenario, tabs ──
