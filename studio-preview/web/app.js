@@ -1,16 +1,15 @@
 // QuillCAN - UI concept lab.
 //
 // One module script, served as it is. Layout of this file: small helpers,
-// constants, the page shell (state, address query, scenarios, tabs, launcher
-// heartbeat), the sample data, one section per workspace view, the event
-// wiring and, at the very end, the start-up sequence.
+// constants, the page shell (state, address query, which views follow which
+// change, scenarios, tabs, launcher heartbeat), the sample data, one section
+// per workspace view, the event wiring and, at the very end, the start-up
+// sequence.
 //
-// The shell calls into the views through guards such as
-//   typeof renderFrames === 'function' && renderFrames();
-// `typeof` on a name that is not declared yet yields 'undefined' instead of
-// throwing, and function declarations are hoisted through the whole module, so
-// a view starts to work as soon as its function is declared anywhere in this
-// file, without touching the shell.
+// The shell reaches the views only through the table VIEWS_AFTER and
+// `refreshViews`: one place says which views re-render after which change.
+// Function declarations are hoisted through the whole module, so the table
+// can name view functions declared further down.
 
 // ── Helpers ──
 
@@ -39,6 +38,32 @@ function el(tag, props, ...children) {
 
 /** Two-digit (or `width`-digit) decimal text of a whole number. */
 const pad = (value, width = 2) => String(value).padStart(width, '0');
+
+/** Upper-case hexadecimal text of a whole number, at least two digits ("0A", "1B", "100"). */
+const hexByte = (value) => value.toString(16).toUpperCase().padStart(2, '0');
+
+/** "1 signal", "2 signals", "1 entry", "3 entries". */
+const plural = (n, one, many = `${one}s`) => `${n} ${n === 1 ? one : many}`;
+
+/** Sets a node's text, leaving it untouched (no restyle, no layout) when it already reads so. */
+function setText(node, text) {
+  if (node.textContent !== text) node.textContent = text;
+}
+
+/**
+ * Makes `nodes` the children of `parent`, in order, moving as few as
+ * possible: children not among them are removed, the others stay attached
+ * (keeping their layout, and the focus of a focused element inside them).
+ */
+function syncChildren(parent, nodes) {
+  const wanted = new Set(nodes);
+  for (const child of [...parent.children]) if (!wanted.has(child)) child.remove();
+  let cursor = parent.firstElementChild;
+  for (const node of nodes) {
+    if (node === cursor) cursor = cursor.nextElementSibling;
+    else parent.insertBefore(node, cursor);
+  }
+}
 
 /**
  * The local time of day as "hh:mm:ss.mmm", the time stamp of the transmit
@@ -156,22 +181,68 @@ let state = 'missing';
 let paused = false;
 let sidebarCollapsed = false;
 let connectionTimer = null;
+/**
+ * The update-notice state (one of NOTICE_STATES); only setNotice changes it.
+ * Declared with the shell because updateUrl reads it.
+ */
+let noticeState = 'none';
+
+/** True when the listen-only box is ticked: nothing is sent or written then. */
+function listenOnly() {
+  return $('#listen').checked;
+}
+
+// ── Shell: which views follow which change ──
+//
+// For each kind of change, the view functions that re-render after it, in
+// this order. `render` (scenario entered, listen-only box, pause, sidebar),
+// `setConcept`, `setTab`, `setNotice`, `loadFile`, a value written in the
+// object tree and the start-up all go through `refreshViews`.
+
+const VIEWS_AFTER = {
+  // Every `render`: the object tree's write buttons and the DAQ buttons follow
+  // the listen-only box; the traffic table and its count follow the scenario.
+  listenOnly: [syncListenState, renderDaqSources],
+  scenario: [renderFrames],
+  // The concept only switches the stylesheet's tokens and layout; the chart
+  // follows its new size through its own ResizeObserver (wirePlots).
+  concept: [],
+  // Tab shown: the chart is drawn at its size only while it is on screen;
+  // the other tabs are kept up to date while hidden.
+  'tab:monitor': [],
+  'tab:sniffer': [],
+  'tab:objects': [],
+  'tab:transmit': [],
+  'tab:plots': [renderPlot],
+  'tab:daq': [],
+  notice: [renderNotices],
+  fileLoaded: [renderFileLists, renderObjectSource, renderTxSources, renderDaqSources, renderTree, refreshPlotSignals],
+  // No view re-renders: the PDO mapping and the plot catalogue read the
+  // written value the next time they render.
+  valueWritten: [],
+  // Every region, from the initial data.
+  startUp: [renderFileLists, renderObjectSource, renderTxSources, renderDaqSources, renderDaqList, renderXcpLog,
+    buildSnifferTx, renderSniffer, renderPlot, updateDataPlaceholder, renderTree],
+};
+
+/** Re-renders the views that follow a kind of change (a key of VIEWS_AFTER); an unknown kind is a mistake. */
+function refreshViews(change) {
+  if (!Object.hasOwn(VIEWS_AFTER, change)) throw new Error(`no views listed for the change "${change}"`);
+  for (const view of VIEWS_AFTER[change]) view();
+}
 
 // ── Shell: address, concept, scenario, tabs ──
-
-/** The current notice state; 'none' until the update-notice view exists. */
-function currentNotice() {
-  return typeof noticeState === 'string' ? noticeState : 'none';
-}
 
 /** Writes concept, scenario and notice into the address query, in place. */
 function updateUrl() {
   const query = new URLSearchParams();
   query.set('concept', concept);
   query.set('scenario', state);
-  const notice = currentNotice();
-  if (notice !== 'none') query.set('notice', notice);
-  history.replaceState(history.state, '', `?${query}`);
+  if (noticeState !== 'none') query.set('notice', noticeState);
+  // Rewriting an address that already reads so changes nothing but costs a
+  // round trip to the browser; start-up alone would do it three times.
+  const search = `?${query}`;
+  if (location.search !== search || location.hash !== '') history.replaceState(history.state, '', search);
 }
 
 function setConcept(value) {
@@ -181,6 +252,7 @@ function setConcept(value) {
   for (const button of document.querySelectorAll('button[data-concept]')) {
     button.setAttribute('aria-pressed', String(button.dataset.concept === value));
   }
+  refreshViews('concept');
   updateUrl();
 }
 
@@ -190,7 +262,7 @@ function render() {
   const busy = state === 'connecting';
   const missing = state === 'missing';
   const texts = SCENARIO_TEXTS[state];
-  const listenOnly = $('#listen').checked;
+  const listen = listenOnly();
 
   $('#connection-status').replaceChildren(el('span', { class: `dot ${state}` }), texts.status);
   $('#scenario').value = state;
@@ -215,11 +287,10 @@ function render() {
   toggle.setAttribute('aria-label', collapsed ? 'Expand connection panel' : 'Collapse connection panel');
   toggle.textContent = collapsed ? '›' : '‹';
 
-  $('#listen-banner').hidden = !listenOnly;
-  $('#tx-send').disabled = listenOnly;
-  $('#sniffer-tx-add').disabled = listenOnly;
-  typeof syncListenState === 'function' && syncListenState();
-  typeof renderDaqSources === 'function' && renderDaqSources();
+  $('#listen-banner').hidden = !listen;
+  $('#tx-send').disabled = listen;
+  $('#sniffer-tx-add').disabled = listen;
+  refreshViews('listenOnly');
 
   $('#empty-title').textContent = texts.title;
   $('#empty-description').textContent = texts.description;
@@ -227,7 +298,7 @@ function render() {
   $('#empty-action').disabled = busy;
 
   $('#pause').textContent = paused ? 'Resume' : 'Pause';
-  $('#mode-summary').textContent = listenOnly ? 'Listen-only / passive' : 'Active mode';
+  $('#mode-summary').textContent = listen ? 'Listen-only / passive' : 'Active mode';
 
   $('#footer-connection').textContent = live
     ? `Connected · ${$('#bitrate').value}${paused ? ' · View paused' : ''}`
@@ -236,7 +307,7 @@ function render() {
     ? `Simulated recording · ${$('#log-path').value}${$('#plain-log').checked ? ' + plain-text' : ''}`
     : 'No recording active';
 
-  typeof renderFrames === 'function' && renderFrames();
+  refreshViews('scenario');
   updateUrl();
 }
 
@@ -270,7 +341,7 @@ function setTab(tab) {
   }
   $('#view-mode-label').textContent = VIEW_LABELS[tab];
   if (tab === 'transmit') $('#tx-mode').focus();
-  if (tab === 'plots') typeof renderPlot === 'function' && renderPlot();
+  refreshViews(`tab:${tab}`);
 }
 
 // ── Shell: launcher heartbeat ──
@@ -365,7 +436,23 @@ function frameSearchText(frame) {
   return [frame.t, frame.dir, frame.id, frame.node, frame.event, frame.data].join(' ').toLowerCase();
 }
 
+/**
+ * The row of a frame, made once: the sample frames never change, so a filter
+ * keystroke only takes rows out of the table and puts them back, and the rows
+ * that stay keep their style and layout.
+ */
+const frameRows = new WeakMap();
+
 function frameRow(frame) {
+  let row = frameRows.get(frame);
+  if (!row) {
+    row = makeFrameRow(frame);
+    frameRows.set(frame, row);
+  }
+  return row;
+}
+
+function makeFrameRow(frame) {
   return el('tr', { dataset: { type: frame.type } },
     el('td', { class: 'time', text: frame.t }),
     el('td', { class: 'dir' }, el('span', { class: `chip ${frame.dir === 'TX' ? 'dir-tx' : 'dir-rx'}`, text: frame.dir })),
@@ -380,9 +467,10 @@ function frameRow(frame) {
 function renderFrames() {
   const needle = $('#filter').value.trim().toLowerCase();
   const shown = frames.filter((frame) => !hiddenTypes.has(frame.type) && frameSearchText(frame).includes(needle));
-  $('#frames').replaceChildren(...shown.map(frameRow));
-  $('#frame-count').textContent = state === 'live' ? `${shown.length} / ${frames.length} frames` : '0 frames';
-  $('#no-matches').hidden = shown.length > 0;
+  syncChildren($('#frames'), shown.map(frameRow));
+  setText($('#frame-count'), state === 'live' ? `${shown.length} / ${frames.length} frames` : '0 frames');
+  const none = $('#no-matches');
+  if (none.hidden !== shown.length > 0) none.hidden = shown.length > 0;
 }
 
 /** Shows or hides one event type; the chip stays pressed while its type is shown. */
@@ -411,8 +499,8 @@ function wireMonitor() {
 }
 
 // ── Update notices and QR picker ──
-// Declares `noticeState` (read by updateUrl through currentNotice), setNotice
-// (start-up hands it the query's `notice`), openQrPicker and closeQrPicker.
+// setNotice (start-up hands it the query's `notice`) changes the shell's
+// `noticeState`; openQrPicker and closeQrPicker.
 //
 // A notice state names a firmware part ("fw-…"), an application part
 // ("app-…"), both "available" parts ("both") or nothing. Flashing and
@@ -436,7 +524,6 @@ const FW_BLOCKS = 48;
 /** Progress states and the state each one leads to once complete. */
 const NOTICE_PROGRESS_NEXT = { 'fw-flashing': 'fw-done', 'app-downloading': 'app-applying' };
 
-let noticeState = 'none';
 let noticeProgress = 0;
 let noticeTimer = null;
 
@@ -483,10 +570,10 @@ function setNotice(value) {
     noticeTimer = setInterval(() => {
       noticeProgress = Math.min(1, noticeProgress + NOTICE_STEP);
       if (noticeProgress >= 1) setNotice(next);
-      else renderNotices();
+      else refreshViews('notice');
     }, NOTICE_TICK_MS);
   }
-  renderNotices();
+  refreshViews('notice');
   updateUrl();
 }
 
@@ -926,7 +1013,7 @@ const loaded = {
  * node 10, which is node 16 in hexadecimal.
  */
 function nodeIdText(n) {
-  return `0x${n.toString(16).toUpperCase().padStart(2, '0')}`;
+  return `0x${hexByte(n)}`;
 }
 
 /** Makes up file number n of a type once its catalogue is exhausted; each call gives a new record. */
@@ -971,12 +1058,7 @@ function loadFile(type) {
   const item = nextCatalogItem(type);
   if (!item) return;
   loaded[type].push(item);
-  renderFileLists();
-  renderObjectSource();
-  typeof renderTxSources === 'function' && renderTxSources();
-  typeof renderDaqSources === 'function' && renderDaqSources();
-  renderTree();
-  typeof refreshPlotSignals === 'function' && refreshPlotSignals();
+  refreshViews('fileLoaded');
 }
 
 /** One element per item made by `make`, or a single muted paragraph for an empty list. */
@@ -1070,8 +1152,6 @@ const objHeadKeys = new WeakMap();
 const objRowLeaves = new WeakMap();
 /** Leaf row of each catalogue leaf, kept for reuse. */
 const objLeafRows = new WeakMap();
-/** Listen-only state read once per rebuild for all its rows. */
-let treeListenOnly = false;
 /** Rows placed by the rebuild in progress: a kept row is never placed twice (two groups may share a label). */
 const treeRowsPlaced = new Set();
 
@@ -1080,11 +1160,6 @@ const GROUP_SEPARATOR = ' · ';
 /** Each glyph is followed by U+FE0E so that it is drawn as text, not as a coloured emoji. */
 const OBJ_GLYPHS = { read: '⬇\uFE0E', write: '✎\uFE0E', cyclic: '⟳\uFE0E' };
 const CYCLIC_DEFAULT_MS = '500';
-
-/** True when the listen-only box is ticked: nothing is written then. */
-function listenOnly() {
-  return $('#listen').checked;
-}
 
 /** A type containing "str" in any case holds free text. */
 function isStringType(type) {
@@ -1123,7 +1198,6 @@ function renderTree() {
   const tree = $('#obj-tree');
   const forceExpand = $('#obj-filter').value.trim() !== '';
   const rows = [];
-  treeListenOnly = listenOnly();
   treeRowsPlaced.clear();
   for (const root of treeRoots($('#obj-source').value || 'all')) appendRoot(rows, root, forceExpand);
   treeRowsPlaced.clear();
@@ -1284,7 +1358,7 @@ function resetLeafRow(row, leaf, writable) {
   if (input.value !== leaf.value) input.value = leaf.value;
   if (input.classList.length > (input.classList.contains('text') ? 2 : 1)) input.classList.remove('dirty', 'invalid', 'flash');
   if (writeBtn.dataset.invalid !== 'false') writeBtn.dataset.invalid = 'false';
-  const writeDisabled = !writable || treeListenOnly;
+  const writeDisabled = !writable || listenOnly();
   if (writeBtn.disabled !== writeDisabled) writeBtn.disabled = writeDisabled;
   if (cycMs.value !== CYCLIC_DEFAULT_MS) cycMs.value = CYCLIC_DEFAULT_MS;
   const cyclic = cyclicKeys.has(cyclicKeyOf(leaf));
@@ -1318,6 +1392,7 @@ function writeLeaf(row) {
   leaf.value = input.value;
   flash(input);
   validateField(leaf, input, writeBtn);
+  refreshViews('valueWritten');
 }
 
 /** Periodic marker: only the row's look changes; nothing is read or written periodically. */
@@ -1578,7 +1653,7 @@ function formatHexBytesField(input) {
 
 /** Simulates sending the composed frame: a job row when periodic, else a log line. Nothing in listen-only mode. */
 function sendTx() {
-  if ($('#listen').checked) return;
+  if (listenOnly()) return;
   const summary = txSummary();
   if (periodic()) addPeriodicJob($('#tx-interval').value, summary);
   else logTx(summary);
@@ -1862,11 +1937,6 @@ const daqList = [];
 /** Connection, acquisition timer, shared sample counter, overrun count and the log (newest first). */
 const xcpState = { connected: false, running: false, timer: null, tick: 0, overrun: 0, log: [], showPolls: true };
 
-/** "1 signal", "2 signals". */
-const daqPlural = (n, one, many = `${one}s`) => `${n} ${n === 1 ? one : many}`;
-
-const daqListenOnly = () => $('#listen').checked;
-
 function measurementKey(file, name) {
   return `${file}:${name}`;
 }
@@ -1945,7 +2015,7 @@ function daqFormat(value) {
 function daqRawHex(value) {
   const view = new DataView(new ArrayBuffer(4));
   view.setFloat32(0, value, true);
-  return [0, 1, 2, 3].map((i) => view.getUint8(i).toString(16).toUpperCase().padStart(2, '0')).join(' ');
+  return [0, 1, 2, 3].map((i) => hexByte(view.getUint8(i))).join(' ');
 }
 
 const DAQ_SPARK_W = 96;
@@ -2001,8 +2071,8 @@ function renderXcpLog() {
   const log = xcpState.log;
   const shown = xcpState.showPolls ? log : log.filter((entry) => !entry.poll);
   const hidden = log.length - shown.length;
-  daqSetText($('#daq-log-count'), daqPlural(shown.length, 'entry', 'entries')
-    + (hidden > 0 ? ` · ${daqPlural(hidden, 'poll')} hidden` : ''));
+  setText($('#daq-log-count'), plural(shown.length, 'entry', 'entries')
+    + (hidden > 0 ? ` · ${plural(hidden, 'poll')} hidden` : ''));
   $('#daq-log-clear').disabled = log.length === 0;
   const polls = $('#daq-log-polls');
   polls.setAttribute('aria-pressed', String(xcpState.showPolls));
@@ -2013,7 +2083,7 @@ function renderXcpLog() {
     $('#daq-log').replaceChildren(el('li', { id: 'daq-log-empty', class: 'muted', text: 'No XCP activity yet.' }));
     return;
   }
-  daqSyncChildren($('#daq-log'), shown.map(xcpLogLine));
+  syncChildren($('#daq-log'), shown.map(xcpLogLine));
 }
 
 /**
@@ -2035,21 +2105,6 @@ function xcpLogLine(entry) {
   return line;
 }
 
-/**
- * Makes `nodes` the children of `parent`, in order, moving as few as
- * possible: children not among them are removed, the others stay attached
- * (keeping their layout, and the focus of a focused button inside them).
- */
-function daqSyncChildren(parent, nodes) {
-  const wanted = new Set(nodes);
-  for (const child of [...parent.children]) if (!wanted.has(child)) child.remove();
-  let cursor = parent.firstElementChild;
-  for (const node of nodes) {
-    if (node === cursor) cursor = cursor.nextElementSibling;
-    else parent.insertBefore(node, cursor);
-  }
-}
-
 function daqMode() {
   return daqList.some((item) => item.event !== POLL_EVENT) ? 'DAQ' : 'POLLING';
 }
@@ -2068,35 +2123,35 @@ function daqDtoRate() {
 function renderDaqStatus() {
   const { connected, running } = xcpState;
   const first = loaded.xcp[0];
-  const listen = daqListenOnly();
+  const listen = listenOnly();
 
   $('#daq-xcp-dot').className = running ? 'dot live' : connected ? 'dot ready' : 'dot';
-  daqSetText($('#daq-xcp-state'), running ? 'XCP acquiring' : connected ? 'XCP connected' : 'XCP disconnected');
+  setText($('#daq-xcp-state'), running ? 'XCP acquiring' : connected ? 'XCP connected' : 'XCP disconnected');
   $('#daq-panel .daq-conn').classList.toggle('on', connected);
 
-  daqSetText($('#daq-ids'), first ? `CRO ${first.cro} → DTO ${first.dto}` : 'CRO — → DTO —');
+  setText($('#daq-ids'), first ? `CRO ${first.cro} → DTO ${first.dto}` : 'CRO — → DTO —');
 
-  if (!first) daqSetText($('#daq-a2l'), 'No A2L');
+  if (!first) setText($('#daq-a2l'), 'No A2L');
   else {
     const files = loaded.xcp.length === 1 ? first.file : `${loaded.xcp.length} A2L`;
-    daqSetText($('#daq-a2l'), `${files} · ${daqPlural(xcpMeasurements().length, 'measurement')}`);
+    setText($('#daq-a2l'), `${files} · ${plural(xcpMeasurements().length, 'measurement')}`);
   }
 
   const mode = daqMode();
   const tag = $('#daq-mode');
-  daqSetText(tag, mode);
+  setText(tag, mode);
   tag.className = `tag daq-mode ${mode.toLowerCase()}`;
 
   const stats = $('#daq-stats');
-  daqSetText(stats, `${running ? daqDtoRate() : 0} DTO/s · ${xcpState.overrun} overrun`);
+  setText(stats, `${running ? daqDtoRate() : 0} DTO/s · ${xcpState.overrun} overrun`);
   stats.classList.toggle('overrun', xcpState.overrun > 0);
 
   const connect = $('#daq-connect');
-  daqSetText(connect, connected ? 'Disconnect XCP' : 'Connect XCP');
+  setText(connect, connected ? 'Disconnect XCP' : 'Connect XCP');
   connect.disabled = !first || listen || running;
 
   const run = $('#daq-run');
-  daqSetText(run, running ? '■ Stop acquisition' : '▶ Start acquisition');
+  setText(run, running ? '■ Stop acquisition' : '▶ Start acquisition');
   run.classList.toggle('running', running);
   run.disabled = listen || !connected || !daqList.length;
 
@@ -2176,7 +2231,7 @@ function daqPeriodRefused() {
 function syncDaqAdd() {
   const refused = daqPeriodRefused();
   $('#daq-rate').classList.toggle('invalid', refused);
-  $('#daq-add').disabled = !loaded.xcp.length || !$('#daq-measure').value || daqListenOnly() || refused;
+  $('#daq-add').disabled = !loaded.xcp.length || !$('#daq-measure').value || listenOnly() || refused;
 }
 
 function daqCountLabel() {
@@ -2184,8 +2239,8 @@ function daqCountLabel() {
   const eventRows = daqList.filter((item) => item.event !== POLL_EVENT);
   const lists = new Set(eventRows.map((item) => JSON.stringify([item.file, item.event]))).size;
   const polled = daqList.length - eventRows.length;
-  return daqPlural(daqList.length, 'signal')
-    + (lists > 0 ? ` · ${daqPlural(lists, 'DAQ list')}` : '')
+  return plural(daqList.length, 'signal')
+    + (lists > 0 ? ` · ${plural(lists, 'DAQ list')}` : '')
     + (polled > 0 ? ` · ${polled} polled` : '');
 }
 
@@ -2223,11 +2278,6 @@ function daqRowElement(item) {
   return parts;
 }
 
-/** Sets a node's text, leaving it untouched when it already reads so. */
-function daqSetText(node, text) {
-  if (node.textContent !== text) node.textContent = text;
-}
-
 function resetDaqRow(item) {
   if (!daqList.includes(item)) return;
   const value = item.samples[item.samples.length - 1];
@@ -2249,7 +2299,7 @@ function removeDaqRow(item) {
 }
 
 function renderDaqList() {
-  daqSetText($('#daq-count'), daqCountLabel());
+  setText($('#daq-count'), daqCountLabel());
   $('#daq-panel .daq-cols').hidden = !daqList.length;
   const list = $('#daq-list');
   if (!daqList.length) {
@@ -2261,17 +2311,17 @@ function renderDaqList() {
     const parts = daqRowElement(item);
     const value = item.samples[item.samples.length - 1];
     parts.row.className = xcpState.running ? 'daq-row' : 'daq-row stale';
-    daqSetText(parts.event, `${item.event === POLL_EVENT ? 'poll' : item.event} · ${item.rate} ms`);
-    daqSetText(parts.raw, daqRawHex(value));
-    daqSetText(parts.phys, daqFormat(value));
-    daqSetText(parts.unit, item.unit ?? '');
-    daqSetText(parts.min, daqFormat(item.min));
-    daqSetText(parts.max, daqFormat(item.max));
+    setText(parts.event, `${item.event === POLL_EVENT ? 'poll' : item.event} · ${item.rate} ms`);
+    setText(parts.raw, daqRawHex(value));
+    setText(parts.phys, daqFormat(value));
+    setText(parts.unit, item.unit ?? '');
+    setText(parts.min, daqFormat(item.min));
+    setText(parts.max, daqFormat(item.max));
     const points = daqSparkPoints(item.samples);
     if (parts.line.getAttribute('points') !== points) parts.line.setAttribute('points', points);
     return parts.row;
   });
-  daqSyncChildren(list, rows);
+  syncChildren(list, rows);
   renderDaqStatus();
 }
 
@@ -2279,7 +2329,7 @@ const daqPtr = (index) => ['CRO', 'SET_DAQ_PTR', `daq ${index} · odt 0 · entry
 const daqWrite = (item) => ['CRO', 'WRITE_DAQ', `${item.name} @ ${daqAddr(item)} · ${item.type}`];
 
 function addDaq() {
-  if (daqListenOnly()) return;
+  if (listenOnly()) return;
   const key = $('#daq-measure').value;
   if (!key || daqList.some((item) => daqRowKey(item) === key)) return;
   const measurement = xcpMeasurements().find((m) => daqRowKey(m) === key);
@@ -2296,7 +2346,7 @@ function addDaq() {
 }
 
 function connectXcp() {
-  if (daqListenOnly() || !loaded.xcp.length) {
+  if (listenOnly() || !loaded.xcp.length) {
     renderDaqStatus();
     return;
   }
@@ -2324,7 +2374,7 @@ function startDaq() {
   const eventRows = daqList.filter((item) => item.event !== POLL_EVENT);
   const events = [...new Set(eventRows.map((item) => item.event))];
   pushXcpEntry('CRO', 'FREE_DAQ');
-  if (eventRows.length) pushXcpEntry('CRO', 'ALLOC_DAQ', daqPlural(events.length, 'list'));
+  if (eventRows.length) pushXcpEntry('CRO', 'ALLOC_DAQ', plural(events.length, 'list'));
   daqList.forEach((item, index) => {
     if (item.event === POLL_EVENT) return;
     pushXcpEntry(...daqPtr(index));
@@ -2382,14 +2432,14 @@ function exportDaqCsv() {
   const url = URL.createObjectURL(new Blob([lines.join('\n')], { type: 'text/csv' }));
   el('a', { href: url, download: DAQ_CSV_NAME }).click();
   URL.revokeObjectURL(url);
-  xcpLog('EV', 'EXPORT', `${DAQ_TREND_POINTS} samples × ${daqPlural(daqList.length, 'signal')} → ${DAQ_CSV_NAME}`);
+  xcpLog('EV', 'EXPORT', `${DAQ_TREND_POINTS} samples × ${plural(daqList.length, 'signal')} → ${DAQ_CSV_NAME}`);
 }
 
 /** A field's text, or its placeholder when it is empty. */
 const xcpField = (id) => $(`#${id}`).value || $(`#${id}`).placeholder;
 
 /** The memory commands and the unlock need a connection and are refused in listen-only mode. */
-const xcpReady = () => xcpState.connected && !daqListenOnly();
+const xcpReady = () => xcpState.connected && !listenOnly();
 
 function xcpUpload() {
   if (!xcpReady()) return;
@@ -2400,7 +2450,7 @@ function xcpUpload() {
   const hash = daqSeed(addr);
   const bytes = [];
   for (let i = 0; i < Math.min(len, 8); i++) {
-    bytes.push(((hash >>> (3 * i)) & 0xff).toString(16).toUpperCase().padStart(2, '0'));
+    bytes.push(hexByte((hash >>> (3 * i)) & 0xff));
   }
   pushXcpEntry('CRO', 'SET_MTA', `${addr} · ext 0`);
   pushXcpEntry('CRO', 'UPLOAD', `${len} B`);
@@ -2533,23 +2583,53 @@ function selectSnifferRow(id) {
 
 /** Rebuilds the receive table and its count from the aggregate and the filter, then the inspector. */
 function renderSniffer() {
+  renderSnifferRows();
+  renderSnifferInspector();
+}
+
+/**
+ * The receive row of each identifier, kept while the page lives: the filter
+ * only takes rows out and puts them back. Every render writes its cells from
+ * the aggregate, so a row always shows what a new one would.
+ */
+const snifferRowElements = new Map();
+
+function snifferRow(row) {
+  let tr = snifferRowElements.get(row.id);
+  if (!tr) {
+    tr = el('tr', { onclick: () => selectSnifferRow(row.id) },
+      el('td', { class: 'time' }),
+      el('td', { class: 'id' }),
+      el('td', { class: 'event' }, el('span')),
+      el('td', { class: 'dlc num' }),
+      el('td', { class: 'payload' }),
+      el('td', { class: 'num count-cell' }),
+      el('td', { class: 'num' }));
+    snifferRowElements.set(row.id, tr);
+  }
+  const [time, id, event, dlc, payload, count, period] = tr.children;
+  if (tr.dataset.type !== row.type) tr.dataset.type = row.type;
+  tr.classList.toggle('selected', row.id === snifferSelected);
+  setText(time, row.t);
+  setText(id, row.id);
+  const chip = event.firstElementChild;
+  const chipClass = `chip type-${row.type}`;
+  if (chip.className !== chipClass) chip.className = chipClass;
+  setText(chip, row.event);
+  setText(dlc, String(row.dlc));
+  setText(payload, row.data);
+  setText(count, String(row.count));
+  setText(period, snifferPeriod(row.id));
+  return tr;
+}
+
+/** The receive table and its count, from the aggregate and the filter; a filter keystroke changes nothing else. */
+function renderSnifferRows() {
   const query = $('#sniffer-filter').value.trim().toLowerCase();
   const shown = snifferAggregate().filter((row) =>
     [row.id, row.event, row.type, row.data].join(' ').toLowerCase().includes(query));
-  $('#sniffer-count').textContent = shown.length === 1 ? '1 ID' : `${shown.length} IDs`;
-  $('#sniffer-rows').replaceChildren(...shown.map((row) => el('tr', {
-    dataset: { type: row.type },
-    class: row.id === snifferSelected ? 'selected' : null,
-    onclick: () => selectSnifferRow(row.id),
-  },
-  el('td', { class: 'time', text: row.t }),
-  el('td', { class: 'id', text: row.id }),
-  el('td', { class: 'event' }, el('span', { class: `chip type-${row.type}`, text: row.event })),
-  el('td', { class: 'dlc num', text: String(row.dlc) }),
-  el('td', { class: 'payload', text: row.data }),
-  el('td', { class: 'num count-cell', text: String(row.count) }),
-  el('td', { class: 'num', text: snifferPeriod(row.id) }))));
-  renderSnifferInspector();
+  setText($('#sniffer-count'), shown.length === 1 ? '1 ID' : `${shown.length} IDs`);
+  syncChildren($('#sniffer-rows'), shown.map(snifferRow));
 }
 
 /** The two summary lines: identifiers seen (whatever the filter) and periodic identifiers. */
@@ -2636,7 +2716,7 @@ function renderSnifferDecode(row, bytes) {
     el('dt', { text: 'Selected' }), el('dd', { text: `${row.id} · B${index}` }),
     el('dt', { text: 'Binary' }), el('dd', { text: byte.toString(2).padStart(8, '0') }),
     el('dt', { text: 'Decimal' }), el('dd', { text: String(byte) }),
-    el('dt', { text: 'Hex' }), el('dd', { text: `0x${byte.toString(16).toUpperCase().padStart(2, '0')}` }),
+    el('dt', { text: 'Hex' }), el('dd', { text: `0x${hexByte(byte)}` }),
     el('dt', { text: 'Word' }), el('dd', { text: String(word) }),
     el('dt', { text: 'Word ×' }), multCell,
     el('dt', { text: 'Result' }), el('dd', { text: result.toFixed(3) }));
@@ -2795,7 +2875,8 @@ function buildSnifferTx() {
 }
 
 function wireSniffer() {
-  $('#sniffer-filter').addEventListener('input', () => renderSniffer());
+  // The inspector shows the selected identifier whether the filter shows it or not.
+  $('#sniffer-filter').addEventListener('input', () => renderSnifferRows());
   $('#sniffer-endian').addEventListener('change', () => renderSnifferInspector());
   snifferMult.addEventListener('input', () => renderSnifferInspector());
   $('#sniffer-tx-add').addEventListener('click', () => addSnifferTxRow());
@@ -2978,6 +3059,9 @@ function plotSvgNode(tag, attrs, ...children) {
 
 /** The svg's rendered size in whole pixels, or the fallback size while it has none. */
 function plotSize(svg) {
+  // A hidden chart has no size; asking for it would lay out the whole page
+  // (at start-up, before the rest of the page is rendered).
+  if (svg.closest('[hidden]')) return { width: PLOT_FALLBACK_W, height: PLOT_FALLBACK_H };
   const box = svg.getBoundingClientRect();
   return { width: Math.round(box.width) || PLOT_FALLBACK_W, height: Math.round(box.height) || PLOT_FALLBACK_H };
 }
@@ -3268,7 +3352,8 @@ function wirePlots() {
     chart.panY += (event.clientY - plotPan.y) * chart.vpp;
     plotPan.x = event.clientX;
     plotPan.y = event.clientY;
-    renderPlot();
+    // Only the drawing moves: tabs, picker and legend stay as they are.
+    drawPlotCanvas(chart);
   });
   box.addEventListener('pointerup', () => endPlotPan());
   box.addEventListener('pointercancel', () => endPlotPan());
@@ -3327,39 +3412,28 @@ $('#browse-log').addEventListener('click', () => {
   $('#log-path').value = '~/captures/quillcan.jsonl';
 });
 
-$('#load-eds').addEventListener('click', () => typeof loadFile === 'function' && loadFile('eds'));
-$('#load-dbc').addEventListener('click', () => typeof loadFile === 'function' && loadFile('dbc'));
-$('#load-a2l').addEventListener('click', () => typeof loadFile === 'function' && loadFile('xcp'));
+$('#load-eds').addEventListener('click', () => loadFile('eds'));
+$('#load-dbc').addEventListener('click', () => loadFile('dbc'));
+$('#load-a2l').addEventListener('click', () => loadFile('xcp'));
 
-$('#notices').addEventListener('change', (event) => typeof setNotice === 'function' && setNotice(event.target.value));
-$('#show-qr-picker').addEventListener('click', () => typeof openQrPicker === 'function' && openQrPicker());
+$('#notices').addEventListener('change', (event) => setNotice(event.target.value));
+$('#show-qr-picker').addEventListener('click', () => openQrPicker());
 
-// Each view attaches its own controls' handlers in its wire function.
-typeof wireMonitor === 'function' && wireMonitor();
-typeof wireNotices === 'function' && wireNotices();
-typeof wireFiles === 'function' && wireFiles();
-typeof wireObjects === 'function' && wireObjects();
-typeof wireTransmit === 'function' && wireTransmit();
-typeof wireDaq === 'function' && wireDaq();
-typeof wireSniffer === 'function' && wireSniffer();
-typeof wirePlots === 'function' && wirePlots();
+// Each view attaches its own controls' handlers in its wire function (the
+// file lists have no controls of their own: the load buttons are above).
+wireMonitor();
+wireNotices();
+wireObjects();
+wireTransmit();
+wireDaq();
+wireSniffer();
+wirePlots();
 
 // ── Start-up ──
 
-typeof renderFileLists === 'function' && renderFileLists();
-typeof renderObjectSource === 'function' && renderObjectSource();
-typeof renderTxSources === 'function' && renderTxSources();
-typeof renderDaqSources === 'function' && renderDaqSources();
-typeof renderDaqList === 'function' && renderDaqList();
-typeof renderXcpLog === 'function' && renderXcpLog();
-typeof buildSnifferTx === 'function' && buildSnifferTx();
-typeof renderSniffer === 'function' && renderSniffer();
-typeof renderPlot === 'function' && renderPlot();
-typeof updateDataPlaceholder === 'function' && updateDataPlaceholder();
-typeof renderTree === 'function' && renderTree();
-
+refreshViews('startUp');
 setConcept(concept);
 setState(SCENARIOS.includes(initial.get('scenario')) ? initial.get('scenario') : 'missing');
 // setNotice takes any unknown or missing value as 'none'.
-typeof setNotice === 'function' && setNotice(initial.get('notice') ?? 'none');
+setNotice(initial.get('notice') ?? 'none');
 startHeartbeat();
