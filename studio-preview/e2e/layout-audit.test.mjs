@@ -1,0 +1,151 @@
+// Every concept holds together at every window width and on every workspace
+// tab, with the start-up data and with the protocol sections open and files of
+// each kind added: no text drawn over other text or over a control, no text cut
+// off sideways without an ellipsis or a scroll cue, no page wider than its
+// window, and the workspace's tabs on the first screen. One page per concept is
+// resized through the widths, so the whole file stays fast.
+
+import assert from 'node:assert/strict';
+import { after, before, describe, it } from 'node:test';
+import { launchBrowser, openLab, startLauncher } from './fixture.mjs';
+import { findLayoutFaults } from './text-boxes.mjs';
+
+const CONCEPTS = ['studio', 'bench', 'console'];
+const WIDTHS = [600, 800, 1024, 1280, 1400, 1920];
+const HEIGHT = 900;
+const TABS = ['monitor', 'sniffer', 'objects', 'transmit', 'plots', 'daq'];
+// The tab row and this much of the panel below it must show without scrolling.
+const FIRST_SCREEN = { firstScreen: '#live-view .tabs', firstScreenMargin: 120 };
+
+const env = {};
+before(async () => {
+  env.launcher = await startLauncher();
+  env.browser = await launchBrowser();
+});
+after(async () => {
+  await env.browser?.close();
+  await env.launcher?.stop();
+});
+
+/** Lets resize handlers and their re-renders run: two animation frames. (No
+ * timer of the page changes the layout here: the transmit tab gets a periodic
+ * job, which owns no timer, and acquisition is not started.) */
+const settle = (page) => page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+
+/** Audits every width and tab of the open page; returns "width tab: fault" lines. */
+async function auditAll(page) {
+  const faults = [];
+  for (const width of WIDTHS) {
+    await page.setViewportSize({ width, height: HEIGHT });
+    for (const tab of TABS) {
+      // A click event rather than a pointer click: what might lie over the tab
+      // is for the audit to report, not something to wait for.
+      await page.locator(`#tab-${tab}`).dispatchEvent('click');
+      await page.evaluate(() => window.scrollTo(0, 0));
+      await settle(page);
+      const found = await page.evaluate(findLayoutFaults, FIRST_SCREEN);
+      faults.push(...found.map((fault) => `${width} ${tab}: ${fault}`));
+    }
+  }
+  return faults;
+}
+
+/** Opens the protocol sections, adds three files of each kind, connects and fills the tabs. */
+async function loadEverything(page) {
+  await page.selectOption('#scenario', 'ready');
+  await page.evaluate(() => document.querySelectorAll('.protocols details').forEach((details) => { details.open = true; }));
+  for (let round = 0; round < 3; round += 1) {
+    for (const button of ['#load-eds', '#load-dbc', '#load-a2l']) await page.click(button);
+  }
+  await page.selectOption('#scenario', 'live');
+  const click = (target) => target.dispatchEvent('click');
+  await click(page.locator('#tab-daq'));
+  for (let index = 0; index < 4; index += 1) {
+    await page.selectOption('#daq-measure', { index });
+    await click(page.locator('#daq-add'));
+  }
+  await click(page.locator('#tab-plots'));
+  for (const index of [0, 3, 6]) await click(page.locator('#plot-signals .plot-signal').nth(index));
+  await click(page.locator('#tab-sniffer'));
+  await click(page.locator('#sniffer-rows tr').first());
+  await click(page.locator('#sniffer-inspect .bit-byte').first());
+  await click(page.locator('#tab-transmit'));
+  await page.check('input[name="tx-timing"][value="periodic"]');
+  await click(page.locator('#tx-send'));
+}
+
+/** The first lines of a fault list, enough to see what broke. */
+const summary = (faults) => (faults.length > 40 ? [...faults.slice(0, 40), `… and ${faults.length - 40} more`] : faults);
+
+for (const concept of CONCEPTS) {
+  describe(`${concept} concept`, () => {
+    const lab = {};
+    before(async () => {
+      Object.assign(lab, await openLab(env.browser, env.launcher, {
+        query: `?concept=${concept}&scenario=live`, viewport: { width: WIDTHS[0], height: HEIGHT },
+      }));
+      await lab.page.evaluate(() => document.fonts.ready);
+    });
+    after(async () => {
+      await lab.context?.close();
+    });
+
+    it('holds together at every width and tab with the start-up data', async () => {
+      assert.deepEqual(summary(await auditAll(lab.page)), []);
+    });
+
+    it('holds together with the protocol sections open and files of each kind added', async () => {
+      await lab.page.setViewportSize({ width: 1400, height: HEIGHT });
+      await loadEverything(lab.page);
+      assert.equal(await lab.page.locator('#daq-list > li[data-key]').count(), 4, 'DAQ rows added');
+      assert.deepEqual(summary(await auditAll(lab.page)), []);
+      assert.deepEqual(lab.errors, [], 'page errors');
+    });
+  });
+}
+
+describe('the audit itself', () => {
+  it('finds overprinted, clipped and overflowing text on a page made to fail', async () => {
+    const { context, page } = await openLab(env.browser, env.launcher, { query: '?scenario=live', viewport: { width: 1024, height: HEIGHT } });
+    try {
+      assert.deepEqual(await page.evaluate(findLayoutFaults), [], 'clean before the faults are made');
+      await page.evaluate(() => {
+        const panel = document.querySelector('#monitor-panel');
+        // Text drawn over other text, and over a control.
+        const over = panel.appendChild(document.createElement('span'));
+        over.textContent = 'overprint';
+        Object.assign(over.style, { position: 'absolute', left: '0', top: '0' });
+        const label = document.querySelector('.view-label strong').getBoundingClientRect();
+        Object.assign(over.style, { left: `${label.left + window.scrollX}px`, top: `${label.top + window.scrollY}px` });
+        document.body.style.position = 'relative';
+        const onButton = panel.appendChild(document.createElement('span'));
+        onButton.textContent = 'on a button';
+        const pause = document.querySelector('#pause').getBoundingClientRect();
+        Object.assign(onButton.style, { position: 'absolute', left: `${pause.left + window.scrollX}px`, top: `${pause.top + window.scrollY}px` });
+        // Text cut off by a box that hides its overflow without an ellipsis.
+        const clipped = panel.appendChild(document.createElement('div'));
+        Object.assign(clipped.style, { width: '40px', overflow: 'hidden', whiteSpace: 'nowrap' });
+        clipped.textContent = 'a text far wider than its box';
+        // A field too narrow for its value.
+        const field = panel.appendChild(document.createElement('input'));
+        field.value = '0x7FF';
+        field.style.width = '20px';
+        // A page wider than the window.
+        const wide = panel.appendChild(document.createElement('div'));
+        Object.assign(wide.style, { position: 'absolute', left: '0', width: '3000px', height: '1px' });
+      });
+      const faults = await page.evaluate(findLayoutFaults, { firstScreen: '.app > footer' });
+      const expect = [
+        /"overprint" .* overlaps "Traffic"|"Traffic" .* overlaps "overprint"/,
+        /"on a button" .* overlaps the control button#pause/,
+        /"a text far wider than its box" .* is cut off at the right edge/,
+        /input shows "0x7FF"/,
+        /^page is \d+px wide in a 1024px window$/,
+        /^\.app > footer ends at \d+px, below the first screen of 900px$/,
+      ];
+      for (const pattern of expect) assert.ok(faults.some((fault) => pattern.test(fault)), `${pattern} in ${faults.join('\n')}`);
+    } finally {
+      await context.close();
+    }
+  });
+});
