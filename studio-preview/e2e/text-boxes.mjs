@@ -67,9 +67,13 @@ export function findLayoutFaults({ root = '.app', tolerance = 1.5, firstScreen =
 
   const regionRoot = document.querySelector(root);
   const texts = [];
-  const walker = document.createTreeWalker(regionRoot, NodeFilter.SHOW_TEXT);
+  // Hidden subtrees (closed panels, rows skipped by content-visibility) are
+  // passed over whole.
+  const walker = document.createTreeWalker(regionRoot, NodeFilter.SHOW_ELEMENT | NodeFilter.SHOW_TEXT, (node) => {
+    if (node.nodeType === Node.TEXT_NODE) return node.data.trim() ? NodeFilter.FILTER_ACCEPT : NodeFilter.FILTER_REJECT;
+    return node.hidden || !node.checkVisibility({ contentVisibilityAuto: true }) ? NodeFilter.FILTER_REJECT : NodeFilter.FILTER_SKIP;
+  });
   for (let node = walker.nextNode(); node; node = walker.nextNode()) {
-    if (!node.data.trim()) continue;
     const parent = node.parentElement;
     if (!visible(parent)) continue;
     const range = document.createRange();
