@@ -152,3 +152,39 @@ describe('the audit itself', () => {
     }
   });
 });
+
+describe('symbols the page carries itself', () => {
+  it('draws "⭳" and "＋" from the stylesheet\'s own font, one glyph each', async () => {
+    const { context, page } = await openLab(env.browser, env.launcher, { query: '?scenario=live' });
+    try {
+      await page.evaluate(() => document.fonts.ready);
+      const cdp = await context.newCDPSession(page);
+      await cdp.send('DOM.enable');
+      await cdp.send('CSS.enable');
+      const { root } = await cdp.send('DOM.getDocument', { depth: 0 });
+      /** The fonts Chromium drew the text of an element with, as "family:glyphs", a web font as "web:glyphs". */
+      const fontsOf = async (selector) => {
+        const { nodeId } = await cdp.send('DOM.querySelector', { nodeId: root.nodeId, selector });
+        const { fonts } = await cdp.send('CSS.getPlatformFontsForNode', { nodeId });
+        return fonts.map((font) => `${font.isCustomFont ? 'web' : font.familyName}:${font.glyphCount}`).sort();
+      };
+      await page.evaluate(() => { document.querySelector('.protocols details').open = true; });
+      const shown = { '#plot-export': 'plots', '#plot-zoom-in': 'plots', '#daq-export': 'daq', '#daq-add': 'daq', '#load-eds': 'monitor' };
+      for (const [selector, tab] of Object.entries(shown)) {
+        await page.locator(`#tab-${tab}`).dispatchEvent('click');
+        // A face limited by unicode-range loads once a shown text needs it.
+        await page.evaluate(async () => {
+          document.body.offsetWidth;
+          await document.fonts.ready;
+        });
+        const fonts = await fontsOf(selector);
+        assert.ok(fonts.includes('web:1'), `${selector}: ${fonts.join(', ')}`);
+      }
+      // Only those two code points come from it: the rest of a label keeps the UI face.
+      await page.locator('#tab-plots').dispatchEvent('click');
+      assert.ok((await fontsOf('#plot-export')).some((font) => !font.startsWith('web:')), 'the "PNG" of "⭳ PNG"');
+    } finally {
+      await context.close();
+    }
+  });
+});
