@@ -36,12 +36,12 @@ const settle = (page) => page.evaluate(async () => {
   await Promise.all(document.getAnimations().map((animation) => animation.finished));
 });
 
-/** Audits every width and tab of the open page; returns "width tab: fault" lines. */
-async function auditAll(page) {
+/** Audits every width and the tabs of the open page; returns "width tab: fault" lines. */
+async function auditAll(page, tabs = TABS) {
   const faults = [];
   for (const width of WIDTHS) {
     await page.setViewportSize({ width, height: HEIGHT });
-    for (const tab of TABS) {
+    for (const tab of tabs) {
       // A click event rather than a pointer click: what might lie over the tab
       // is for the audit to report, not something to wait for.
       await page.locator(`#tab-${tab}`).dispatchEvent('click');
@@ -77,37 +77,49 @@ async function loadEverything(page) {
   await click(page.locator('#tab-transmit'));
   await page.check('input[name="tx-timing"][value="periodic"]');
   await click(page.locator('#tx-send'));
+  // The start-up pass saw the raw frame form; this one sees the PDO form.
+  await page.selectOption('#tx-mode', 'pdo');
 }
 
 /** The first lines of a fault list, enough to see what broke. */
 const summary = (faults) => (faults.length > 60 ? [...faults.slice(0, 60), `… and ${faults.length - 60} more`] : faults);
 
-for (const concept of CONCEPTS) {
-  describe(`${concept} concept`, () => {
-    const lab = {};
-    before(async () => {
-      Object.assign(lab, await openLab(env.browser, env.launcher, {
-        query: `?concept=${concept}&scenario=live`, viewport: { width: WIDTHS[0], height: HEIGHT },
-      }));
-      await lab.page.evaluate(() => document.fonts.ready);
-    });
-    after(async () => {
-      await lab.context?.close();
-    });
+// The concepts are audited side by side, each on a page of its own; within a
+// concept the start-up pass comes before files are added.
+describe('every concept', { concurrency: true }, () => {
+  for (const concept of CONCEPTS) {
+    describe(`${concept} concept`, { concurrency: 1 }, () => {
+      const lab = {};
+      before(async () => {
+        Object.assign(lab, await openLab(env.browser, env.launcher, {
+          query: `?concept=${concept}&scenario=live`, viewport: { width: WIDTHS[0], height: HEIGHT },
+        }));
+        await lab.page.evaluate(() => document.fonts.ready);
+      });
+      after(async () => {
+        await lab.context?.close();
+      });
 
-    it('holds together at every width and tab with the start-up data', async () => {
-      assert.deepEqual(summary(await auditAll(lab.page)), []);
-    });
+      it('holds together at every width and tab with the start-up data', async () => {
+        assert.deepEqual(summary(await auditAll(lab.page)), []);
+      });
 
-    it('holds together with the protocol sections open and files of each kind added', async () => {
-      await lab.page.setViewportSize({ width: 1400, height: HEIGHT });
-      await loadEverything(lab.page);
-      assert.equal(await lab.page.locator('#daq-list > li[data-key]').count(), 4, 'DAQ rows added');
-      assert.deepEqual(summary(await auditAll(lab.page)), []);
-      assert.deepEqual(lab.errors, [], 'page errors');
+      it('holds together with the protocol sections open and files of each kind added', async () => {
+        await lab.page.setViewportSize({ width: 1400, height: HEIGHT });
+        await loadEverything(lab.page);
+        assert.equal(await lab.page.locator('#daq-list > li[data-key]').count(), 4, 'DAQ rows added');
+        assert.deepEqual(summary(await auditAll(lab.page)), []);
+        assert.deepEqual(lab.errors, [], 'page errors');
+      });
+
+      it('holds together with the sidebar collapsed, the collapse button covering nothing', async () => {
+        await lab.page.locator('#sidebar-toggle').dispatchEvent('click');
+        assert.equal(await lab.page.getAttribute('.app', 'data-sidebar'), 'collapsed');
+        assert.deepEqual(summary(await auditAll(lab.page, ['monitor', 'objects', 'plots'])), []);
+      });
     });
-  });
-}
+  }
+});
 
 describe('the audit itself', () => {
   it('finds overprinted, clipped and overflowing text on a page made to fail', async () => {
@@ -185,6 +197,35 @@ describe('symbols the page carries itself', () => {
       assert.ok((await fontsOf('#plot-export')).some((font) => !font.startsWith('web:')), 'the "PNG" of "⭳ PNG"');
     } finally {
       await context.close();
+    }
+  });
+});
+
+describe('fields and dialogs', () => {
+  it('draws one focus ring around a search field, and shows the QR addresses whole', async () => {
+    for (const concept of ['studio', 'console']) {
+      const { context, page } = await openLab(env.browser, env.launcher, { query: `?concept=${concept}&scenario=live` });
+      try {
+        await page.focus('#pause');
+        await page.keyboard.press('Shift+Tab');
+        await page.keyboard.press('Shift+Tab');
+        const rings = await page.evaluate(() => {
+          const outline = (element) => {
+            const s = getComputedStyle(element);
+            return s.outlineStyle === 'none' ? 'none' : `${s.outlineWidth} ${s.outlineStyle} ${s.outlineColor}`;
+          };
+          return [document.activeElement.id, outline(document.activeElement), outline(document.activeElement.closest('.search'))];
+        });
+        assert.deepEqual(rings, ['filter', 'none', '2px solid rgb(237, 176, 89)'], concept);
+
+        await page.click('#show-qr-picker');
+        const cut = await page.$$eval('#qr-choices .uri', (uris) => uris
+          .filter((uri) => uri.scrollWidth > uri.clientWidth)
+          .map((uri) => uri.textContent));
+        assert.deepEqual(cut, [], `${concept}: addresses cut in the picker`);
+      } finally {
+        await context.close();
+      }
     }
   });
 });
