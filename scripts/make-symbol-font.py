@@ -73,6 +73,11 @@ def font_face_rules() -> str:
             f'  font-family: "{FAMILY}";',
             f'  src: url("data:font/woff;base64,{data}") format("woff");',
             f"  unicode-range: U+{code_point:04X};",
+            # No taller than the UI face's own line: a label's height does not
+            # change when the glyph arrives.
+            "  ascent-override: 90%;",
+            "  descent-override: 22%;",
+            "  line-gap-override: 0%;",
             "}",
         ]
     lines.append(END)
