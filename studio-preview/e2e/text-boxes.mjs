@@ -138,7 +138,9 @@ export function findLayoutFaults({ root = '.app', tolerance = 1.5, firstScreen =
     const inner = control.clientWidth - parseFloat(s.paddingLeft) - parseFloat(s.paddingRight);
     if (control.tagName === 'SELECT') {
       shown = control.selectedOptions[0]?.text ?? '';
-      room = inner - 16; // the drop-down arrow
+      // A native drop-down draws its arrow inside the text area; a select
+      // drawn by the page keeps room for its arrow in its own padding.
+      room = inner - (s.appearance === 'none' ? 0 : 16);
     } else if (control.tagName === 'INPUT' && !['checkbox', 'radio', 'range', 'color', 'file', 'button', 'submit'].includes(control.type)) {
       shown = control.value || control.placeholder;
       room = inner - (control.type === 'number' ? 16 : 0); // the spin buttons

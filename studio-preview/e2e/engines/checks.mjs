@@ -269,6 +269,8 @@ export const CHECKS = [
       await until(page, () => document.querySelector('.plot-canvas').classList.contains('zoomed'), 'the zoomed chart');
       const zoomed = await firstSeries();
       assert.notDeepEqual(zoomed, start);
+      // The chart may start below the fold (narrow windows stack the panels).
+      await page.evaluate(() => document.querySelector('.plot-canvas').scrollIntoView({ block: 'center' }));
       await page.drag('.plot-canvas', 30, 16);
       const moved = await firstSeries();
       const shifts = moved.map(([x, y], i) => [x - zoomed[i][0], y - zoomed[i][1]]);
