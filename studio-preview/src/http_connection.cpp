@@ -173,6 +173,16 @@ void HttpConnection::serve_buffered() {
             return;
         }
         if (!parser_->is_done()) {
+            if (used == 0) {
+                // Nothing buffered moved the parser on (a chunked body can end the buffer
+                // between chunks without Beast saying it needs more): wait for more bytes
+                // instead of asking it again.
+                if (!deadline_armed_) {
+                    arm_deadline(request_head_timeout);
+                }
+                read_more();
+                return;
+            }
             continue;
         }
         disarm_deadline();

@@ -119,3 +119,18 @@ TEST_F(ConnectionManagerTest, AConnectionStartedAfterTheDrainIsClosedAtOnce) {
     EXPECT_EQ(manager.open(), 0u);
     EXPECT_EQ(read_to_end(c), "");
 }
+
+TEST_F(ConnectionManagerTest, AChunkedBodyThatStopsBetweenChunksWaitsForTheRest) {
+    auto c = open();
+    settle();
+    // The buffer ends right after a chunk's size line: the connection must wait for the chunk
+    // (a parser asked again with nothing new would spin the worker thread for ever).
+    asio::write(c, asio::buffer(std::string("GET /style.css HTTP/1.1\r\nTransfer-Encoding: "
+                                            "chunked\r\n\r\n3\r\nabc\r\n5\r\n")));
+    settle();
+    EXPECT_EQ(manager.open(), 1u);
+    asio::write(c, asio::buffer(std::string("hello\r\n0\r\n\r\n")));
+    c.shutdown(asio::ip::tcp::socket::shutdown_send);
+    const auto answer = read_to_end(c);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer.substr(0, 200);
+}
