@@ -3783,7 +3783,8 @@ function mirrorEvent(source, event) {
   for (const pane of comparison.panes) {
     if (pane === source || !pane.doc) continue;
     const target = findByPath(pane.doc, mirrored.path);
-    if (target) replay(() => mirrored.run(target));
+    // What a pane does not show cannot be clicked, typed into or scrolled there either.
+    if (target && (target.nodeType !== Node.ELEMENT_NODE || target.getClientRects().length)) replay(() => mirrored.run(target));
   }
 }
 
