@@ -3506,7 +3506,7 @@ function openComparison(mode, choice) {
   $('.lab').addEventListener('change', labBarChange, true);
 
   // The mode buttons look like the lab bar's concept group.
-  const modes = el('div', { class: 'concepts compare-modes', role: 'group', 'aria-label': 'Compare' },
+  const modes = el('div', { class: 'concepts', role: 'group', 'aria-label': 'Compare' },
     ...Object.entries(COMPARE_MODES).map(([key, { label }]) => el('button', {
       type: 'button',
       dataset: { compareMode: key },
@@ -3522,7 +3522,8 @@ function openComparison(mode, choice) {
   }, 'Mirror interactions');
   const close = el('button', { id: 'compare-close', class: 'lab-button', type: 'button', onclick: () => closeComparison() },
     'Close side by side');
-  const container = el('div', { class: 'compare-panes' });
+  // Rows of panes beyond the window scroll here; focusable, so that keys scroll them too.
+  const container = el('div', { class: 'compare-panes', role: 'region', 'aria-label': 'Panes', tabindex: '0' });
   $('.app').after(el('section', { class: 'compare', 'aria-label': 'Side by side' },
     el('div', { class: 'compare-bar' }, modes, mirror, close), container));
 
