@@ -66,6 +66,40 @@ function syncChildren(parent, nodes) {
 }
 
 /**
+ * Arrow keys with one Tab stop (roving tabindex) for a composite widget: a tab
+ * list, the object tree, a radio group. Its render functions may rebuild the
+ * items at any time, so `items()` lists them anew at every key. A key of
+ * `keys` pressed on one of the items moves the focus to the item it leads to
+ * and then calls `moved(item, index)`, which activates or checks it. `keys`
+ * maps a key to a step (-1 or 1, wrapping at the ends when `wrap`) or to
+ * 'first' / 'last'. Each widget keeps its own Tab stop: tabs and radios on the
+ * selected item, the tree on the item that last had the focus.
+ */
+function wireRovingFocus(container, { items, keys, wrap = false, moved = () => {} }) {
+  container.addEventListener('keydown', (event) => {
+    if (event.altKey || event.ctrlKey || event.metaKey || event.shiftKey || !Object.hasOwn(keys, event.key)) return;
+    const list = items();
+    const from = list.indexOf(event.target);
+    if (from < 0) return;
+    // The key belongs to the widget even where it leads nowhere: it never scrolls the page.
+    event.preventDefault();
+    const step = keys[event.key];
+    let to = step === 'first' ? 0 : step === 'last' ? list.length - 1 : from + step;
+    if (wrap) to = (to + list.length) % list.length;
+    if (to < 0 || to >= list.length || to === from) return;
+    list[to].focus();
+    moved(list[to], to);
+  });
+}
+
+/** Tab list keys: Left and Right step (wrapping), Home and End go to the ends. */
+const TAB_KEYS = { ArrowLeft: -1, ArrowRight: 1, Home: 'first', End: 'last' };
+/** Tree keys that only move: Up and Down through the shown items, Home and End. */
+const TREE_KEYS = { ArrowUp: -1, ArrowDown: 1, Home: 'first', End: 'last' };
+/** Radio group keys, as native radios take them: every arrow steps and wraps. */
+const RADIO_KEYS = { ArrowUp: -1, ArrowLeft: -1, ArrowDown: 1, ArrowRight: 1 };
+
+/**
  * The local time of day as "hh:mm:ss.mmm", the time stamp of the transmit
  * log and the XCP log.
  */
@@ -333,14 +367,21 @@ function connect() {
   connectionTimer = setTimeout(() => setState('live'), CONNECT_DELAY_MS);
 }
 
-function setTab(tab) {
+/**
+ * Shows one workspace tab; the selected tab is the tab list's one Tab stop.
+ * Opening Transmit hands the focus to its message source, except when the
+ * arrow keys walk the tab list: there the focus stays on the tabs.
+ */
+function setTab(tab, { byArrowKey = false } = {}) {
   if (!TABS.includes(tab)) return;
   for (const name of TABS) {
-    $(`#tab-${name}`).setAttribute('aria-selected', String(name === tab));
+    const button = $(`#tab-${name}`);
+    button.setAttribute('aria-selected', String(name === tab));
+    button.tabIndex = name === tab ? 0 : -1;
     $(`#${name}-panel`).hidden = name !== tab;
   }
   $('#view-mode-label').textContent = VIEW_LABELS[tab];
-  if (tab === 'transmit') $('#tx-mode').focus();
+  if (tab === 'transmit' && !byArrowKey) $('#tx-mode').focus();
   refreshViews(`tab:${tab}`);
 }
 
@@ -3192,10 +3233,8 @@ function renderPlot() {
     type: 'button',
     role: 'tab',
     'aria-selected': String(i === activeChart),
-    onclick: () => {
-      activeChart = i;
-      renderPlot();
-    },
+    tabindex: i === activeChart ? 0 : -1,
+    onclick: () => showChart(i),
   }, item.title)));
 
   $('#plot-window').value = `${chart.window} s`;
@@ -3218,6 +3257,12 @@ function renderPlot() {
     el('span', { class: 'legend-chip' }, plotDot(sig.color), sig.label, ' ', el('small', { text: sig.unit }))));
 
   $('#plot-empty').hidden = chart.assigned.length > 0;
+}
+
+/** Makes a chart page the active one (its tab keeps the focus it had through the rebuild). */
+function showChart(index) {
+  activeChart = index;
+  renderPlot();
 }
 
 /** Removes a signal from the active chart when it has it, else appends it. */
@@ -3327,6 +3372,12 @@ function wirePlots() {
     charts[activeChart].yrange = event.target.value === 'fixed' ? 'fixed' : 'auto';
     renderPlot();
   });
+  wireRovingFocus($('#plot-tabs'), {
+    items: () => [...$('#plot-tabs').children],
+    keys: TAB_KEYS,
+    wrap: true,
+    moved: (_, index) => showChart(index),
+  });
   $('#plot-threshold').addEventListener('click', () => addPlotThreshold());
   $('#plot-zoom-in').addEventListener('click', () => zoomPlot(PLOT_ZOOM_BUTTON, true));
   $('#plot-zoom-out').addEventListener('click', () => zoomPlot(PLOT_ZOOM_BUTTON, false));
@@ -3399,6 +3450,12 @@ $('#sidebar-toggle').addEventListener('click', () => {
 for (const tab of TABS) {
   $(`#tab-${tab}`).addEventListener('click', () => setTab(tab));
 }
+wireRovingFocus($('#live-view [role="tablist"]'), {
+  items: () => TABS.map((tab) => $(`#tab-${tab}`)),
+  keys: TAB_KEYS,
+  wrap: true,
+  moved: (_, index) => setTab(TABS[index], { byArrowKey: true }),
+});
 
 $('#listen').addEventListener('change', () => render());
 
