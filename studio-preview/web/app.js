@@ -773,14 +773,17 @@ function selectQrChoice(index) {
   renderQrChoices();
 }
 
-/** Rebuilds the choices as a radio group; a choice that had the focus keeps it. */
+/**
+ * Rebuilds the choices as a radio group; a choice that had the focus keeps it.
+ * The group is one Tab stop: the checked choice, or the first while none is.
+ */
 function renderQrChoices() {
   const list = $('#qr-choices');
   const focused = [...list.children].indexOf(document.activeElement);
   list.replaceChildren(...QR_CHOICES.map((uri, index) => el('li', {
     role: 'radio',
     'aria-checked': String(index === qrSelected),
-    tabindex: '0',
+    tabindex: index === (qrSelected ?? 0) ? 0 : -1,
     onclick: () => selectQrChoice(index),
     onkeydown: (event) => {
       if (event.key !== ' ' && event.key !== 'Enter') return;
@@ -795,12 +798,40 @@ function renderQrChoices() {
   $('#qr-use').disabled = qrSelected === null;
 }
 
+/**
+ * Tab and Shift+Tab go round the open picker's controls and never reach the
+ * page behind it: from the last control to the first and back, and from
+ * anywhere outside the controls (a click on the card's text drops the focus)
+ * into them.
+ */
+function keepTabInQrPicker(event) {
+  const modal = $('#qr-modal');
+  const stops = [...modal.querySelectorAll('button, [tabindex]')]
+    .filter((node) => node.tabIndex >= 0 && !node.disabled && node.getClientRects().length > 0);
+  if (!stops.length) return;
+  const at = stops.indexOf(document.activeElement);
+  const next = event.shiftKey ? (at <= 0 ? stops.length - 1 : null) : (at < 0 || at === stops.length - 1 ? 0 : null);
+  if (next === null) return;
+  event.preventDefault();
+  stops[next].focus();
+}
+
 function wireNotices() {
   $('#qr-cancel').addEventListener('click', () => closeQrPicker());
   $('#qr-use').addEventListener('click', () => qrSelected !== null && closeQrPicker());
   $('#qr-modal').addEventListener('click', (event) => event.target === event.currentTarget && closeQrPicker());
+  wireRovingFocus($('#qr-choices'), {
+    items: () => [...$('#qr-choices').children],
+    keys: RADIO_KEYS,
+    wrap: true,
+    moved: (_, index) => selectQrChoice(index),
+  });
   document.addEventListener('keydown', (event) => {
-    if (event.key === 'Escape' && !$('#qr-modal').hidden) closeQrPicker();
+    if ($('#qr-modal').hidden) return;
+    // WebKitGTK names the Tab key of Shift+Tab "Unidentified": its key code still says Tab.
+    const tab = event.key === 'Tab' || event.code === 'Tab';
+    if (event.key === 'Escape') closeQrPicker();
+    else if (tab && !event.altKey && !event.ctrlKey && !event.metaKey) keepTabInQrPicker(event);
   });
 }
 
