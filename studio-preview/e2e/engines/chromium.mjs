@@ -27,6 +27,7 @@ export async function launch({ downloads }) {
         resize: (width, height) => page.setViewportSize({ width, height }),
         evaluate: (fn, ...args) => page.evaluate(expression(fn, args)),
         click: (selector) => page.click(selector),
+        press: (chord) => page.keyboard.press(chord),
         async drag(selector, dx, dy) {
           const box = await page.locator(selector).boundingBox();
           const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
