@@ -466,9 +466,11 @@ describe('object dictionary tree', () => {
   it('a rebuild returns a row to exactly its first-built state: value, marks, flash, interval, periodic marker', async () => {
     await withLab({ query: '?scenario=live' }, async (page) => {
       await openObjects(page);
-      // Every element of the row: tag, attributes and the live value of fields.
+      // Every element of the row: tag, attributes and the live value of fields; not the tabindex,
+      // which marks the tree's Tab stop (the row last focused), kept through rebuilds.
       const snapshot = () => row(page, 'Controlword').evaluate((leaf) => [leaf, ...leaf.querySelectorAll('*')].map((node) =>
-        [node.tagName, [...node.attributes].map((a) => `${a.name}=${a.value}`).sort().join(' '), node.value ?? null]));
+        [node.tagName, [...node.attributes].filter((a) => a.name !== 'tabindex').map((a) => `${a.name}=${a.value}`).sort().join(' '),
+          node.value ?? null]));
       const built = await snapshot();
       const leaf = row(page, 'Controlword');
       await leaf.locator('.cyc-ms').fill('900');

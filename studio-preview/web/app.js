@@ -66,6 +66,40 @@ function syncChildren(parent, nodes) {
 }
 
 /**
+ * Arrow keys with one Tab stop (roving tabindex) for a composite widget: a tab
+ * list, the object tree, a radio group. Its render functions may rebuild the
+ * items at any time, so `items()` lists them anew at every key. A key of
+ * `keys` pressed on one of the items moves the focus to the item it leads to
+ * and then calls `moved(item, index)`, which activates or checks it. `keys`
+ * maps a key to a step (-1 or 1, wrapping at the ends when `wrap`) or to
+ * 'first' / 'last'. Each widget keeps its own Tab stop: tabs and radios on the
+ * selected item, the tree on the item that last had the focus.
+ */
+function wireRovingFocus(container, { items, keys, wrap = false, moved = () => {} }) {
+  container.addEventListener('keydown', (event) => {
+    if (event.altKey || event.ctrlKey || event.metaKey || event.shiftKey || !Object.hasOwn(keys, event.key)) return;
+    const list = items();
+    const from = list.indexOf(event.target);
+    if (from < 0) return;
+    // The key belongs to the widget even where it leads nowhere: it never scrolls the page.
+    event.preventDefault();
+    const step = keys[event.key];
+    let to = step === 'first' ? 0 : step === 'last' ? list.length - 1 : from + step;
+    if (wrap) to = (to + list.length) % list.length;
+    if (to < 0 || to >= list.length || to === from) return;
+    list[to].focus();
+    moved(list[to], to);
+  });
+}
+
+/** Tab list keys: Left and Right step (wrapping), Home and End go to the ends. */
+const TAB_KEYS = { ArrowLeft: -1, ArrowRight: 1, Home: 'first', End: 'last' };
+/** Tree keys that only move: Up and Down through the shown items, Home and End. */
+const TREE_KEYS = { ArrowUp: -1, ArrowDown: 1, Home: 'first', End: 'last' };
+/** Radio group keys, as native radios take them: every arrow steps and wraps. */
+const RADIO_KEYS = { ArrowUp: -1, ArrowLeft: -1, ArrowDown: 1, ArrowRight: 1 };
+
+/**
  * The local time of day as "hh:mm:ss.mmm", the time stamp of the transmit
  * log and the XCP log.
  */
@@ -338,14 +372,21 @@ function connect() {
   connectionTimer = setTimeout(() => setState('live'), CONNECT_DELAY_MS);
 }
 
-function setTab(tab) {
+/**
+ * Shows one workspace tab; the selected tab is the tab list's one Tab stop.
+ * Opening Transmit hands the focus to its message source, except when the
+ * arrow keys walk the tab list: there the focus stays on the tabs.
+ */
+function setTab(tab, { byArrowKey = false } = {}) {
   if (!TABS.includes(tab)) return;
   for (const name of TABS) {
-    $(`#tab-${name}`).setAttribute('aria-selected', String(name === tab));
+    const button = $(`#tab-${name}`);
+    button.setAttribute('aria-selected', String(name === tab));
+    button.tabIndex = name === tab ? 0 : -1;
     $(`#${name}-panel`).hidden = name !== tab;
   }
   $('#view-mode-label').textContent = VIEW_LABELS[tab];
-  if (tab === 'transmit') $('#tx-mode').focus();
+  if (tab === 'transmit' && !byArrowKey) $('#tx-mode').focus();
   refreshViews(`tab:${tab}`);
 }
 
@@ -738,14 +779,17 @@ function selectQrChoice(index) {
   renderQrChoices();
 }
 
-/** Rebuilds the choices as a radio group; a choice that had the focus keeps it. */
+/**
+ * Rebuilds the choices as a radio group; a choice that had the focus keeps it.
+ * The group is one Tab stop: the checked choice, or the first while none is.
+ */
 function renderQrChoices() {
   const list = $('#qr-choices');
   const focused = [...list.children].indexOf(document.activeElement);
   list.replaceChildren(...QR_CHOICES.map((uri, index) => el('li', {
     role: 'radio',
     'aria-checked': String(index === qrSelected),
-    tabindex: '0',
+    tabindex: index === (qrSelected ?? 0) ? 0 : -1,
     onclick: () => selectQrChoice(index),
     onkeydown: (event) => {
       if (event.key !== ' ' && event.key !== 'Enter') return;
@@ -760,12 +804,40 @@ function renderQrChoices() {
   $('#qr-use').disabled = qrSelected === null;
 }
 
+/**
+ * Tab and Shift+Tab go round the open picker's controls and never reach the
+ * page behind it: from the last control to the first and back, and from
+ * anywhere outside the controls (a click on the card's text drops the focus)
+ * into them.
+ */
+function keepTabInQrPicker(event) {
+  const modal = $('#qr-modal');
+  const stops = [...modal.querySelectorAll('button, [tabindex]')]
+    .filter((node) => node.tabIndex >= 0 && !node.disabled && node.getClientRects().length > 0);
+  if (!stops.length) return;
+  const at = stops.indexOf(document.activeElement);
+  const next = event.shiftKey ? (at <= 0 ? stops.length - 1 : null) : (at < 0 || at === stops.length - 1 ? 0 : null);
+  if (next === null) return;
+  event.preventDefault();
+  stops[next].focus();
+}
+
 function wireNotices() {
   $('#qr-cancel').addEventListener('click', () => closeQrPicker());
   $('#qr-use').addEventListener('click', () => qrSelected !== null && closeQrPicker());
   $('#qr-modal').addEventListener('click', (event) => event.target === event.currentTarget && closeQrPicker());
+  wireRovingFocus($('#qr-choices'), {
+    items: () => [...$('#qr-choices').children],
+    keys: RADIO_KEYS,
+    wrap: true,
+    moved: (_, index) => selectQrChoice(index),
+  });
   document.addEventListener('keydown', (event) => {
-    if (event.key === 'Escape' && !$('#qr-modal').hidden) closeQrPicker();
+    if ($('#qr-modal').hidden) return;
+    // WebKitGTK names the Tab key of Shift+Tab "Unidentified": its key code still says Tab.
+    const tab = event.key === 'Tab' || event.code === 'Tab';
+    if (event.key === 'Escape') closeQrPicker();
+    else if (tab && !event.altKey && !event.ctrlKey && !event.metaKey) keepTabInQrPicker(event);
   });
 }
 
@@ -1160,6 +1232,13 @@ const objRowLeaves = new WeakMap();
 const objLeafRows = new WeakMap();
 /** Rows placed by the rebuild in progress: a kept row is never placed twice (two groups may share a label). */
 const treeRowsPlaced = new Set();
+/**
+ * The tree's one Tab stop: the row that last had the focus, else the first
+ * row shown. A leaf row's own controls (value, read, write, interval,
+ * periodic) follow their row: Tab goes from the row into them, and they are
+ * Tab stops only while their row is.
+ */
+let treeTabStop = null;
 
 const OBJ_SOURCE_GROUPS = [['eds', 'CANopen (EDS)'], ['dbc', 'DBC'], ['xcp', 'XCP (A2L)']];
 const GROUP_SEPARATOR = ' · ';
@@ -1199,10 +1278,21 @@ function treeRoots(value) {
   return colon >= 0 ? files.filter((item) => item.file === value.slice(colon + 1)) : [...files];
 }
 
-/** Rebuilds the whole tree for the selected source and the current filter. */
+/** While the filter holds text, every header shows expanded whatever its stored state. */
+function filterForcesOpen() {
+  return $('#obj-filter').value.trim() !== '';
+}
+
+/**
+ * Rebuilds the whole tree for the selected source and the current filter.
+ * The Tab stop stays on its row while the row is shown, and the focus of a
+ * row or control moved by the rebuild goes back to it (to the Tab stop when
+ * its row is gone).
+ */
 function renderTree() {
   const tree = $('#obj-tree');
-  const forceExpand = $('#obj-filter').value.trim() !== '';
+  const focused = tree.contains(document.activeElement) ? document.activeElement : null;
+  const forceExpand = filterForcesOpen();
   const rows = [];
   treeRowsPlaced.clear();
   for (const root of treeRoots($('#obj-source').value || 'all')) appendRoot(rows, root, forceExpand);
@@ -1210,13 +1300,33 @@ function renderTree() {
   const current = tree.children;
   if (rows.length !== current.length || rows.some((row, i) => row !== current[i])) tree.replaceChildren(...rows);
   filterTree();
+  if (treeTabStop?.parentElement !== tree || treeTabStop.hidden) setTreeTabStop(shownTreeRows()[0] ?? null);
+  if (focused && document.activeElement !== focused) {
+    (focused.isConnected && !focused.closest('[hidden]') ? focused : treeTabStop)?.focus();
+  }
+}
+
+/** The rows the arrow keys walk: every row the filter leaves shown, in order. */
+function shownTreeRows() {
+  return [...$('#obj-tree').children].filter((row) => !row.hidden);
+}
+
+/** Makes `row` (or none) the tree's one Tab stop, with its controls. */
+function setTreeTabStop(row) {
+  if (row === treeTabStop) return;
+  for (const [node, tabIndex] of [[treeTabStop, -1], [row, 0]]) {
+    if (!node) continue;
+    node.tabIndex = tabIndex;
+    for (const control of node.querySelectorAll('input, button')) control.tabIndex = tabIndex;
+  }
+  treeTabStop = row;
 }
 
 /** A header row (file or group) in the given collapse state; a click, Enter or Space flips it (see wireObjects). */
-function objHead(className, key, collapsed, indent, makeLabel) {
+function objHead(className, key, collapsed, indent, level, makeLabel) {
   let head = objHeads.get(key);
   if (!head || treeRowsPlaced.has(head)) {
-    head = el('div', { class: className, role: 'treeitem', tabindex: 0 }, objCaret(collapsed), ...makeLabel());
+    head = el('div', { class: className, role: 'treeitem', tabindex: -1, 'aria-level': level }, objCaret(collapsed), ...makeLabel());
     if (indent !== null) head.style.paddingLeft = `${indent}px`;
     if (!objHeads.has(key)) objHeads.set(key, head);
     objHeadKeys.set(head, key);
@@ -1231,19 +1341,29 @@ function objHead(className, key, collapsed, indent, makeLabel) {
   return head;
 }
 
-/** Adds one child of a file or group: a group with its rows, or a leaf row. */
-function appendChild(container, node, depth, parentKey, forceExpand) {
-  if (isGroup(node)) appendGroup(container, node, depth, parentKey, forceExpand);
-  else container.push(makeLeafRow(node, depth));
+/**
+ * Adds one child of a file or group: a group with its rows, or a leaf row.
+ * `level` is the child's level in the tree (a file header is at level 1),
+ * which the arrow keys and assistive technology go by, since the rows
+ * themselves are not nested.
+ */
+function appendChild(container, node, depth, parentKey, forceExpand, level) {
+  if (isGroup(node)) {
+    appendGroup(container, node, depth, parentKey, forceExpand);
+    return;
+  }
+  const row = makeLeafRow(node, depth);
+  if (row.getAttribute('aria-level') !== String(level)) row.setAttribute('aria-level', level);
+  container.push(row);
 }
 
 /** Adds a file's header row to the row list and, unless it is collapsed, the rows of its children at depth 1. */
 function appendRoot(container, root, forceExpand) {
   const key = `root:${root.label}`;
   const collapsed = !forceExpand && objCollapsed.has(key);
-  container.push(objHead('obj-root-label', key, collapsed, null, () => [el('span', { text: root.label })]));
+  container.push(objHead('obj-root-label', key, collapsed, null, 1, () => [el('span', { text: root.label })]));
   if (collapsed) return;
-  for (const child of root.children ?? []) appendChild(container, child, 1, key, forceExpand);
+  for (const child of root.children ?? []) appendChild(container, child, 1, key, forceExpand, 2);
 }
 
 /**
@@ -1254,7 +1374,7 @@ function appendRoot(container, root, forceExpand) {
 function appendGroup(container, node, depth, parentKey, forceExpand) {
   const key = `${parentKey}/${node.label}`;
   const collapsed = !forceExpand && objCollapsed.has(key);
-  container.push(objHead('obj-group-head', key, collapsed, depth * 16 + 4, () => {
+  container.push(objHead('obj-group-head', key, collapsed, depth * 16 + 4, depth + 1, () => {
     const at = node.label.indexOf(GROUP_SEPARATOR);
     if (at < 0) return [el('span', { class: 'obj-group-name', text: node.label })];
     return [el('span', { class: 'obj-group-range', text: node.label.slice(at + GROUP_SEPARATOR.length) }),
@@ -1262,7 +1382,7 @@ function appendGroup(container, node, depth, parentKey, forceExpand) {
   }));
   if (collapsed) return;
   for (const child of node.children) {
-    appendChild(container, child, isGroup(child) ? depth + 1 : depth, key, forceExpand);
+    appendChild(container, child, isGroup(child) ? depth + 1 : depth, key, forceExpand, depth + 2);
   }
 }
 
@@ -1270,13 +1390,11 @@ function objCaret(collapsed) {
   return el('span', { class: 'obj-caret', 'aria-hidden': 'true', text: collapsed ? '▸' : '▾' });
 }
 
-/** Flips a header's collapse state and rebuilds; a header that had the focus keeps it. */
+/** Flips a header's collapse state and rebuilds; a header that had the focus keeps it (see renderTree). */
 function toggleObj(key) {
-  const hadFocus = objHeads.get(key) === document.activeElement;
   if (objCollapsed.has(key)) objCollapsed.delete(key);
   else objCollapsed.add(key);
   renderTree();
-  if (hadFocus && document.activeElement !== objHeads.get(key)) objHeads.get(key)?.focus();
 }
 
 /** The decimal text of a sub-index ("01" gives "1"), empty for "—". */
@@ -1290,20 +1408,21 @@ function subToNum(sub) {
 let leafRowModel = null;
 
 function emptyLeafRow() {
-  leafRowModel ??= el('div', { class: 'obj-leaf', role: 'treeitem' },
+  // A new row and its controls are not Tab stops (see treeTabStop).
+  leafRowModel ??= el('div', { class: 'obj-leaf', role: 'treeitem', tabindex: -1 },
     el('span', { class: 'obj-main' }, el('span', { class: 'obj-idx' }), el('span', { class: 'obj-name' })),
     el('span', { class: 'access' }),
     el('span', { class: 'obj-value-cell' },
-      el('input', { class: 'obj-value-input', autocomplete: 'off', spellcheck: 'false' }),
+      el('input', { class: 'obj-value-input', autocomplete: 'off', spellcheck: 'false', tabindex: -1 }),
       el('span', { class: 'obj-unit' })),
     el('span', { class: 'obj-actions' },
       el('button', { type: 'button', class: 'icon-btn read-btn', title: 'Read value into the field',
-        'aria-label': 'Read value into the field', text: OBJ_GLYPHS.read }),
-      el('button', { type: 'button', class: 'icon-btn write-btn', text: OBJ_GLYPHS.write }),
+        'aria-label': 'Read value into the field', text: OBJ_GLYPHS.read, tabindex: -1 }),
+      el('button', { type: 'button', class: 'icon-btn write-btn', text: OBJ_GLYPHS.write, tabindex: -1 }),
       el('span', { class: 'cyc-field' },
-        el('input', { type: 'number', class: 'cyc-ms', min: 1, value: CYCLIC_DEFAULT_MS }),
+        el('input', { type: 'number', class: 'cyc-ms', min: 1, value: CYCLIC_DEFAULT_MS, tabindex: -1 }),
         el('span', { class: 'cyc-unit', text: 'ms' }),
-        el('button', { type: 'button', class: 'icon-btn cyc-btn', text: OBJ_GLYPHS.cyclic }))));
+        el('button', { type: 'button', class: 'icon-btn cyc-btn', text: OBJ_GLYPHS.cyclic, tabindex: -1 }))));
   return leafRowModel.cloneNode(true);
 }
 
@@ -1502,6 +1621,27 @@ function filterTree() {
 }
 
 /**
+ * Right opens a closed header, or moves from an open one to its first child;
+ * Left closes an open header, or moves to the row's parent. A header that
+ * the filter holds open does not close: Left moves on to its parent.
+ */
+function stepTreeSideways(row, key, right) {
+  const level = (node) => Number(node.getAttribute('aria-level'));
+  const open = row.getAttribute('aria-expanded') === 'true';
+  if (key !== undefined && (right ? !open : open && !filterForcesOpen())) {
+    toggleObj(key);
+    return;
+  }
+  const rows = shownTreeRows();
+  const at = rows.indexOf(row);
+  if (right) {
+    if (key !== undefined && level(rows[at + 1] ?? row) > level(row)) rows[at + 1].focus();
+    return;
+  }
+  rows.slice(0, at).findLast((node) => level(node) < level(row))?.focus();
+}
+
+/**
  * The tree's rows are rebuilt on every keystroke of the filter, so their
  * clicks, keys and field input are handled once, on the tree container.
  */
@@ -1509,6 +1649,9 @@ function wireObjects() {
   $('#obj-source').addEventListener('change', () => renderTree());
   $('#obj-filter').addEventListener('input', () => renderTree());
   const tree = $('#obj-tree');
+  // The rows are the tree's Tab stop: the scrolling container itself is none
+  // (Firefox would make it one of its own).
+  tree.tabIndex = -1;
   tree.addEventListener('click', (event) => {
     const head = event.target.closest('.obj-root-label, .obj-group-head');
     if (head) {
@@ -1522,11 +1665,23 @@ function wireObjects() {
     else if (button.classList.contains('write-btn')) writeLeaf(row);
     else if (button.classList.contains('cyc-btn')) toggleCyclic(row);
   });
+  tree.addEventListener('focusin', (event) => {
+    const row = event.target.closest('[role="treeitem"]');
+    if (row) setTreeTabStop(row);
+  });
+  wireRovingFocus(tree, { items: shownTreeRows, keys: TREE_KEYS });
   tree.addEventListener('keydown', (event) => {
-    const head = event.target.closest?.('.obj-root-label, .obj-group-head');
-    if (!head || (event.key !== 'Enter' && event.key !== ' ')) return;
-    event.preventDefault();
-    toggleObj(objHeadKeys.get(head));
+    const row = event.target;
+    if (row.getAttribute?.('role') !== 'treeitem' || event.altKey || event.ctrlKey || event.metaKey || event.shiftKey) return;
+    const key = objHeadKeys.get(row);
+    if (event.key === 'Enter' || event.key === ' ') {
+      if (key === undefined) return;
+      event.preventDefault();
+      toggleObj(key);
+    } else if (event.key === 'ArrowRight' || event.key === 'ArrowLeft') {
+      event.preventDefault();
+      stepTreeSideways(row, key, event.key === 'ArrowRight');
+    }
   });
   tree.addEventListener('input', (event) => {
     if (!event.target.classList.contains('obj-value-input') || event.target.readOnly) return;
@@ -3198,10 +3353,8 @@ function renderPlot() {
     type: 'button',
     role: 'tab',
     'aria-selected': String(i === activeChart),
-    onclick: () => {
-      activeChart = i;
-      renderPlot();
-    },
+    tabindex: i === activeChart ? 0 : -1,
+    onclick: () => showChart(i),
   }, item.title)));
 
   $('#plot-window').value = `${chart.window} s`;
@@ -3224,6 +3377,12 @@ function renderPlot() {
     el('span', { class: 'legend-chip' }, plotDot(sig.color), sig.label, ' ', el('small', { text: sig.unit }))));
 
   $('#plot-empty').hidden = chart.assigned.length > 0;
+}
+
+/** Makes a chart page the active one (its tab keeps the focus it had through the rebuild). */
+function showChart(index) {
+  activeChart = index;
+  renderPlot();
 }
 
 /** Removes a signal from the active chart when it has it, else appends it. */
@@ -3332,6 +3491,12 @@ function wirePlots() {
   $('#plot-yrange').addEventListener('change', (event) => {
     charts[activeChart].yrange = event.target.value === 'fixed' ? 'fixed' : 'auto';
     renderPlot();
+  });
+  wireRovingFocus($('#plot-tabs'), {
+    items: () => [...$('#plot-tabs').children],
+    keys: TAB_KEYS,
+    wrap: true,
+    moved: (_, index) => showChart(index),
   });
   $('#plot-threshold').addEventListener('click', () => addPlotThreshold());
   $('#plot-zoom-in').addEventListener('click', () => zoomPlot(PLOT_ZOOM_BUTTON, true));
@@ -3855,6 +4020,12 @@ $('#sidebar-toggle').addEventListener('click', () => {
 for (const tab of TABS) {
   $(`#tab-${tab}`).addEventListener('click', () => setTab(tab));
 }
+wireRovingFocus($('#live-view [role="tablist"]'), {
+  items: () => TABS.map((tab) => $(`#tab-${tab}`)),
+  keys: TAB_KEYS,
+  wrap: true,
+  moved: (_, index) => setTab(TABS[index], { byArrowKey: true }),
+});
 
 $('#listen').addEventListener('change', () => render());
 

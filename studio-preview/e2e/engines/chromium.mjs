@@ -29,6 +29,7 @@ export async function launch({ downloads }) {
         // With `frame`, the selector is looked up in the document of the frame element it names.
         click: (selector, { frame } = {}) => (frame ? page.frameLocator(frame).locator(selector).click() : page.click(selector)),
         type: (selector, text, { frame } = {}) => (frame ? page.frameLocator(frame) : page).locator(selector).pressSequentially(text),
+        press: (chord) => page.keyboard.press(chord),
         async drag(selector, dx, dy) {
           const box = await page.locator(selector).boundingBox();
           const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];

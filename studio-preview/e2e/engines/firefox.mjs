@@ -4,7 +4,7 @@
 import { existsSync } from 'node:fs';
 import path from 'node:path';
 import puppeteer from 'puppeteer-core';
-import { expression, pageErrorText } from './page-script.mjs';
+import { chordKeys, expression, pageErrorText } from './page-script.mjs';
 
 export const name = 'firefox';
 export const FIREFOX = '/usr/bin/firefox-esr';
@@ -62,6 +62,13 @@ export async function launch({ downloads }) {
           return page.mouse.click(x, y);
         },
         type: async (selector, text, { frame } = {}) => (await within(frame)).type(selector, text),
+        async press(chord) {
+          const keys = chordKeys(chord);
+          const held = keys.slice(0, -1);
+          for (const key of held) await page.keyboard.down(key);
+          await page.keyboard.press(keys.at(-1));
+          for (const key of held.reverse()) await page.keyboard.up(key);
+        },
         async drag(selector, dx, dy) {
           const box = await (await page.$(selector)).boundingBox();
           const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];

@@ -6,6 +6,12 @@ export function expression(fn, args) {
   return `(${fn.toString()})(...${JSON.stringify(args)})`;
 }
 
+/**
+ * The keys of a chord as the adapters' `press` takes it ("Shift+Tab",
+ * "ArrowDown", " "): the keys to hold in order, the pressed key last.
+ */
+export const chordKeys = (chord) => (chord.length > 1 ? chord.split('+') : [chord]);
+
 export const pageErrorText = (message) => `pageerror: ${message}`;
 
 /**

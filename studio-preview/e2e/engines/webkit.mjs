@@ -9,7 +9,7 @@ import { once } from 'node:events';
 import { writeFile } from 'node:fs/promises';
 import { createServer } from 'node:net';
 import { setTimeout as sleep } from 'node:timers/promises';
-import { expression, recordPageErrors } from './page-script.mjs';
+import { chordKeys, expression, recordPageErrors } from './page-script.mjs';
 
 export const name = 'webkit';
 export const MINIBROWSER = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
@@ -18,6 +18,12 @@ export const MINIBROWSER = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser
 // faces of its own.
 const SANS_SERIF = 'Liberation Sans';
 const MONOSPACE = 'Noto Sans Mono';
+// WebDriver's code points of the named keys the checks press; any other key
+// is its own character.
+const WEBDRIVER_KEYS = {
+  Backspace: '\uE003', Tab: '\uE004', Enter: '\uE007', Shift: '\uE008', Escape: '\uE00C',
+  End: '\uE010', Home: '\uE011', ArrowLeft: '\uE012', ArrowUp: '\uE013', ArrowRight: '\uE014', ArrowDown: '\uE015',
+};
 /** The key of an element reference in W3C WebDriver. */
 const ELEMENT = 'element-6066-11e4-a52e-4f735466cecf';
 
@@ -180,6 +186,20 @@ export async function launch({ downloads }) {
             }],
           });
           await call('DELETE', `${session}/actions`);
+        },
+        async press(chord) {
+          const keys = chordKeys(chord).map((key) => {
+            if (!Object.hasOwn(WEBDRIVER_KEYS, key) && key.length > 1) throw new Error(`no WebDriver code for the key ${key}`);
+            return WEBDRIVER_KEYS[key] ?? key;
+          });
+          await call('POST', `${session}/actions`, {
+            actions: [{
+              type: 'key', id: 'keyboard', actions: [
+                ...keys.map((value) => ({ type: 'keyDown', value })),
+                ...keys.reverse().map((value) => ({ type: 'keyUp', value })),
+              ],
+            }],
+          });
         },
         async screenshot(file) {
           await writeFile(file, Buffer.from(await call('GET', `${session}/screenshot`), 'base64'));
