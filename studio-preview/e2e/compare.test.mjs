@@ -194,7 +194,7 @@ describe('side by side', () => {
     });
   });
 
-  it('mirrors a tab switch, a filter keystroke, a toggle, a label\'s checkbox, a select and scrolls, each once', async () => {
+  it('mirrors a tab switch, a filter keystroke, a toggle, a label\'s checkbox, a select, scrolls and an arrow key, each once', async () => {
     await withComparison('?compare=concepts&scenario=ready', async (page) => {
       // A label's text passes the click on to its checkbox: mirrored twice, it would tick and untick.
       await inPane(page, 1, 'label:has(#listen)').click();
@@ -230,6 +230,12 @@ describe('side by side', () => {
         // The scrolls the replays caused were not mirrored back: the first pane stays where it was put.
         assert.deepEqual([shares[0], await first.evaluate(() => window.scrollsSeen)], [set, 1]);
       }
+
+      // An arrow key moves every pane to the next tab; the keyboard focus stays where the key was pressed.
+      await inPane(page, 2, '#tab-monitor').press('ArrowRight');
+      assert.deepEqual((await inPanes(page, paneState)).map((s) => s.tab), Array(3).fill('tab-sniffer'));
+      const focused = await page.evaluate(() => [...document.querySelectorAll('.compare-frame')].indexOf(document.activeElement));
+      assert.deepEqual([focused, (await inPanes(page, () => document.activeElement.id))[focused]], [1, 'tab-sniffer']);
     });
   });
 
