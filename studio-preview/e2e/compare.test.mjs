@@ -349,6 +349,11 @@ describe('side by side layout', () => {
   ];
   for (const [mode, widths] of cases) {
     it(`lays out the ${mode} without sideways scrolling, one row at 1280 px and wider, at ${Object.keys(widths).join(', ')} px`, async () => {
+      // Errors that reach the window but not the console, such as a ResizeObserver loop.
+      const recordErrors = () => {
+        window.errorsSeen = [];
+        addEventListener('error', (event) => window.errorsSeen.push(event.message));
+      };
       await withComparison(`?compare=${mode}&scenario=live`, async (page) => {
         const seen = {};
         for (const width of Object.keys(widths).map(Number).sort((a, b) => b - a)) {
@@ -372,7 +377,8 @@ describe('side by side layout', () => {
           if (mode === 'widths') assert.deepEqual(found.frames.map(([laidOut]) => laidOut), [800, 1280, 1920]);
         }
         assert.deepEqual(seen, widths);
-      });
+        assert.deepEqual(await page.evaluate(() => window.errorsSeen), []);
+      }, { initScript: recordErrors });
     });
   }
 });

@@ -3697,13 +3697,12 @@ function openComparison(mode, choice) {
     mirror: true,
     panes: [],
     container,
-    sizes: new ResizeObserver((entries) => {
-      for (const { target } of entries) {
-        const pane = comparison.panes.find((candidate) => candidate.view === target);
-        if (pane) sizePane(pane);
-      }
-    }),
+    // The panes' widths follow the pane area's. (Watching the panes themselves would see them
+    // change again under the captions that their sizes rewrite, a loop the browser reports.)
+    sizes: new ResizeObserver(() => comparison.panes.forEach(sizePane)),
   };
+  // The Widths mode shares the row in proportion to the widths: one scale for all.
+  container.style.setProperty('--compare-columns', COMPARE_WIDTHS.map((width) => `minmax(0, ${width}fr)`).join(' '));
   setComparisonMode(mode, choice);
 }
 
@@ -3714,11 +3713,11 @@ function setComparisonMode(mode, choice) {
   for (const button of document.querySelectorAll('button[data-compare-mode]')) {
     button.setAttribute('aria-pressed', String(button.dataset.compareMode === mode));
   }
-  comparison.sizes.disconnect();
   comparison.panes = COMPARE_MODES[mode].panes(choice).map(makePane);
-  // The Widths mode shares the row in proportion to the widths: one scale for all.
-  comparison.container.style.setProperty('--compare-columns', COMPARE_WIDTHS.map((width) => `minmax(0, ${width}fr)`).join(' '));
   comparison.container.replaceChildren(...comparison.panes.map((pane) => pane.figure));
+  // Observing anew reports the area's size once more, which sizes the new panes.
+  comparison.sizes.disconnect();
+  comparison.sizes.observe(comparison.container);
   showLabChoice(choice);
 }
 
@@ -3732,7 +3731,6 @@ function makePane({ choice, width = null }) {
   if (width) figure.style.setProperty('--compare-layout-width', String(width));
   const pane = { choice, width, frame, view, caption, figure, doc: null, layoutWidth: 0, scale: 1 };
   frame.addEventListener('load', () => watchPane(pane));
-  comparison.sizes.observe(view);
   return pane;
 }
 
