@@ -119,27 +119,32 @@ serves_and_stops() (
     echo "$label: started, served the page, stopped by itself with status 0"
 )
 
+# check_first_build: what reviewers would receive is what they can start.
+check_first_build() {
+    check_windows_exe "$first/out/$windows_name" || fail "the Windows executable is not what reviewers can start"
+    local carried project
+    carried=$(windows_product_version "$first/out/$windows_name")
+    project=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$first/windows/CMakeCache.txt")
+    [[ $carried =~ ^v[0-9]+(\.[0-9]+)*$ ]] ||
+        fail "the executable's version information carries no product version ('$carried')"
+    version=${carried#v}
+    [ "$version" = "$project" ] || fail "the executable carries $carried but the project's version is" \
+        "$project (studio-preview/windows/studio-preview.rc and CMakeLists.txt disagree)"
+
+    prepare_wine
+    local web="$first/src/studio-preview/web" linux_check windows_check checks_ok=true
+    serves_and_stops linux "$web" "$first/out/$linux_name" >"$first/linux.check" 2>&1 &
+    linux_check=$!
+    serves_and_stops windows "$web" wine "$PWD/$first/out/$windows_name" >"$first/windows.check" 2>&1 &
+    windows_check=$!
+    wait "$linux_check" || checks_ok=false
+    wait "$windows_check" || checks_ok=false
+    cat "$first/linux.check" "$first/windows.check"
+    $checks_ok || fail "an executable did not start, serve the page and stop"
+}
+
 stage "first build" build_copy "$first"
-
-check_windows_exe "$first/out/$windows_name" || fail "the Windows executable is not what reviewers can start"
-carried=$(windows_product_version "$first/out/$windows_name")
-project=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$first/windows/CMakeCache.txt")
-[[ $carried =~ ^v[0-9]+(\.[0-9]+)*$ ]] || fail "the executable's version information carries no product version ('$carried')"
-version=${carried#v}
-[ "$version" = "$project" ] ||
-    fail "the executable carries $carried but the project's version is $project (studio-preview/windows/studio-preview.rc and CMakeLists.txt disagree)"
-
-prepare_wine
-web="$first/src/studio-preview/web"
-serves_and_stops linux "$web" "$first/out/$linux_name" > "$first/linux.check" 2>&1 &
-linux_check=$!
-serves_and_stops windows "$web" wine "$PWD/$first/out/$windows_name" > "$first/windows.check" 2>&1 &
-windows_check=$!
-checks_ok=true
-wait "$linux_check" || checks_ok=false
-wait "$windows_check" || checks_ok=false
-cat "$first/linux.check" "$first/windows.check"
-$checks_ok || fail "an executable did not start, serve the page and stop"
+stage "checks" check_first_build
 
 if $reuse_test_builds; then
     rm -rf "$second"
