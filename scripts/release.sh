@@ -39,6 +39,10 @@ rm -rf dist
 scripts/setup-debian.sh release
 . scripts/windows-checks.sh
 
+if $reuse_test_builds; then
+    [ -f build/release/studio-preview/studio-preview ] && [ -f build/windows/studio-preview/studio-preview.exe ] ||
+        fail "--reuse-test-builds needs build/release and build/windows (scripts/test.sh, scripts/test-windows.sh)"
+fi
 commit=$(git rev-parse HEAD) || fail "not a git checkout: the release is built from the last commit"
 SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
 export SOURCE_DATE_EPOCH
@@ -113,6 +117,7 @@ serves_and_stops() (
     IFS= read -r -t 300 line <&"$out" || { echo "$label: did not stop after its heartbeat stopped" >&2; return 1; }
     [ "$line" = "No open preview tab — exiting." ] || { echo "$label: unexpected line: $line" >&2; return 1; }
     wait "$pid" && status=0 || status=$?
+    trap - EXIT
     exec {out}<&-
     [ "$status" = 0 ] || { echo "$label: exit status $status" >&2; return 1; }
     [ ! -s "$log.stderr" ] || { echo "$label: wrote to standard error:" >&2; cat "$log.stderr" >&2; return 1; }
