@@ -311,7 +311,8 @@ std::optional<std::uint16_t> listening_port_of(pid_t pid) {
     return sockets.front().port;
 }
 
-std::optional<std::size_t> receive_queue(std::uint16_t local_port, std::uint16_t remote_port) {
+std::map<std::uint16_t, std::size_t> receive_queues(std::uint16_t local_port) {
+    std::map<std::uint16_t, std::size_t> queues;
     std::ifstream in("/proc/net/tcp");
     std::string line;
     std::getline(in, line); // header
@@ -320,13 +321,23 @@ std::optional<std::size_t> receive_queue(std::uint16_t local_port, std::uint16_t
     };
     while (std::getline(in, line)) {
         std::istringstream fields(line);
-        std::string slot, local, remote, state, queues;
-        fields >> slot >> local >> remote >> state >> queues; // queues: "tx:rx" in hexadecimal
-        if (port_of(local) == local_port && port_of(remote) == remote_port) {
-            return std::stoul(queues.substr(queues.find(':') + 1), nullptr, 16);
+        std::string slot, local, remote, state, tx_rx;
+        fields >> slot >> local >> remote >> state >> tx_rx; // "tx:rx" in hexadecimal
+        if (port_of(local) == local_port) {
+            queues[static_cast<std::uint16_t>(port_of(remote))] =
+                std::stoul(tx_rx.substr(tx_rx.find(':') + 1), nullptr, 16);
         }
     }
-    return std::nullopt;
+    return queues;
+}
+
+std::optional<std::size_t> receive_queue(std::uint16_t local_port, std::uint16_t remote_port) {
+    const auto queues = receive_queues(local_port);
+    const auto it = queues.find(remote_port);
+    if (it == queues.end()) {
+        return std::nullopt;
+    }
+    return it->second;
 }
 
 std::size_t open_descriptors(pid_t pid) {

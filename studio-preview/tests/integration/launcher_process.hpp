@@ -83,9 +83,11 @@ struct ListeningSocket {
 // Every listening TCP socket owned by pid, IPv4 and IPv6.
 std::vector<ListeningSocket> listening_sockets_of(pid_t pid);
 
-// The bytes waiting in the receive queue of the loopback TCP socket with these ports, as the
-// kernel reports it: for a connection, what its owner has not read yet; for a listening socket
-// (remote port 0), the connections it has not accepted yet. Nothing when there is no such socket.
+// The receive queues of the IPv4 TCP sockets on a local port, by remote port, as the kernel
+// reports them: for a connection, the bytes its owner has not read yet; for the listening socket
+// (remote port 0), the connections it has not accepted yet.
+std::map<std::uint16_t, std::size_t> receive_queues(std::uint16_t local_port);
+// The one of the socket with these ports; nothing when there is no such socket.
 std::optional<std::size_t> receive_queue(std::uint16_t local_port, std::uint16_t remote_port);
 
 // How many file descriptors pid holds open.
