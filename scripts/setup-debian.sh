@@ -5,6 +5,9 @@
 #                                     Firefox ESR, WebKitGTK's WebDriver, Xvfb, the fonts the
 #                                     engines are compared in, Node.js and the npm packages of the
 #                                     browser tests
+#   scripts/setup-debian.sh windows – the build set, plus MinGW-w64 and Wine: cross-build the
+#                                     Windows executable and run it
+#   scripts/setup-debian.sh release – the windows set, plus curl to try what was built
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,6 +18,12 @@ if [ "$what" = test ]; then
                fonts-liberation fonts-noto-core fonts-noto-mono clang libclang-rt-14-dev)
     command -v node >/dev/null 2>&1 || packages+=(nodejs)
     command -v npm >/dev/null 2>&1 || packages+=(npm)
+fi
+if [ "$what" = windows ] || [ "$what" = release ]; then
+    packages+=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64)
+fi
+if [ "$what" = release ]; then
+    packages+=(curl)
 fi
 
 missing=()

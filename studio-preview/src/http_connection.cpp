@@ -28,9 +28,11 @@ Method method_of(http::verb verb) {
 // The first line of the HTTP/2 connection preface.
 constexpr std::string_view http2_preface = "PRI * HTTP/2.0\r\n";
 
-bool starts_with_http2_preface(const beast::flat_buffer& buffer) {
+// Whether the buffered bytes are that line, or as much of it as has come so far.
+bool may_be_http2_preface(const beast::flat_buffer& buffer) {
     const std::string_view data(static_cast<const char*>(buffer.data().data()), buffer.size());
-    return data.substr(0, http2_preface.size()) == http2_preface;
+    const auto n = std::min(data.size(), http2_preface.size());
+    return data.substr(0, n) == http2_preface.substr(0, n);
 }
 
 constexpr std::string_view close_field = "Connection: close\r\n";
@@ -85,9 +87,9 @@ std::optional<unsigned> refusal_status(const beast::error_code& ec) {
 }
 
 HttpConnection::HttpConnection(asio::ip::tcp::socket socket, std::shared_ptr<const Router> router,
-                               DateCache& dates)
+                               DateCache& dates, std::chrono::steady_clock::duration idle_timeout)
     : socket_(std::move(socket)), deadline_(socket_.get_executor()), router_(std::move(router)),
-      dates_(dates) {}
+      dates_(dates), idle_timer_(socket_.get_executor()), idle_timeout_(idle_timeout) {}
 
 HttpConnection::~HttpConnection() {
     beast::error_code ec;
@@ -102,6 +104,8 @@ void HttpConnection::start(ConnectionManager* manager, ConnectionManager::Handle
     // wait for an acknowledgement of the one before.
     socket_.non_blocking(true, ec);
     socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+    idle_since_ = std::chrono::steady_clock::now();
+    watch_idle(idle_since_ + idle_timeout_);
     read_more();
 }
 
@@ -130,6 +134,14 @@ void HttpConnection::on_read(const beast::error_code& ec, std::size_t n) {
     serve_buffered();
 }
 
+void HttpConnection::wait_for_more() {
+    // Only a request that arrives in pieces needs the clock.
+    if (!deadline_armed_) {
+        arm_deadline(request_head_timeout);
+    }
+    read_more();
+}
+
 void HttpConnection::serve_buffered() {
     for (;;) {
         if (!parser_) {
@@ -139,6 +151,7 @@ void HttpConnection::serve_buffered() {
                     close();
                     return;
                 }
+                idle_since_ = std::chrono::steady_clock::now();
                 read_more();
                 return;
             }
@@ -146,22 +159,37 @@ void HttpConnection::serve_buffered() {
             parser_.emplace();
             parser_->header_limit(static_cast<std::uint32_t>(max_request_head));
             parser_->body_limit(max_request_body);
-            parser_->eager(true);
+            head_taken_ = 0;
+            body_taken_ = 0;
         }
-        if (!parser_->is_header_done() && starts_with_http2_preface(buffer_)) {
+        if (head_taken_ == 0 && may_be_http2_preface(buffer_)) {
+            if (buffer_.size() < http2_preface.size()) {
+                wait_for_more(); // or learn that it is not the preface after all
+                return;
+            }
             // HTTP/2 is not offered: its preface gets no answer at all.
             close();
             return;
         }
+        // The parser stops after the head (it is not eager), so that what it takes is counted
+        // as head or as body.
+        const bool in_head = !parser_->is_header_done();
         beast::error_code ec;
         const auto used = parser_->put(buffer_.data(), ec);
         buffer_.consume(used);
-        if (ec == http::error::need_more) {
-            // Only a request that arrives in pieces needs the clock.
-            if (!deadline_armed_) {
-                arm_deadline(request_head_timeout);
+        (in_head ? head_taken_ : body_taken_) += used;
+        // Nothing buffered moves the parser on: it says it needs more, or (a chunked body that
+        // ends the buffer between chunks) it takes nothing without saying so.
+        const bool waiting =
+            ec == http::error::need_more || (!ec && !parser_->is_done() && used == 0);
+        if (!ec || waiting) {
+            if (const auto status = over_limit(waiting)) {
+                refuse(*status);
+                return;
             }
-            read_more();
+        }
+        if (waiting) {
+            wait_for_more();
             return;
         }
         if (ec) {
@@ -173,16 +201,6 @@ void HttpConnection::serve_buffered() {
             return;
         }
         if (!parser_->is_done()) {
-            if (used == 0) {
-                // Nothing buffered moved the parser on (a chunked body can end the buffer
-                // between chunks without Beast saying it needs more): wait for more bytes
-                // instead of asking it again.
-                if (!deadline_armed_) {
-                    arm_deadline(request_head_timeout);
-                }
-                read_more();
-                return;
-            }
             continue;
         }
         disarm_deadline();
@@ -190,6 +208,12 @@ void HttpConnection::serve_buffered() {
         const auto version = req.version();
         if (version != 10 && version != 11) {
             refuse(505);
+            return;
+        }
+        // A transfer coding that does not end in chunked leaves the body's length unknown; taking
+        // the bytes after the head as the next request would let a body pass as a request.
+        if (!parser_->chunked() && req.find(http::field::transfer_encoding) != req.end()) {
+            refuse(400);
             return;
         }
         const auto method = method_of(req.method());
@@ -206,6 +230,25 @@ void HttpConnection::serve_buffered() {
             return;
         }
     }
+}
+
+std::optional<unsigned> HttpConnection::over_limit(bool waiting) const {
+    // While the parser waits, everything buffered belongs to the unfinished head or body, and at
+    // least one more byte of it is still to come.
+    const auto pending = waiting ? buffer_.size() + 1 : 0;
+    if (!parser_->is_header_done()) {
+        if (head_taken_ + pending > max_request_head) {
+            return 431;
+        }
+        return std::nullopt;
+    }
+    if (head_taken_ > max_request_head) {
+        return 431;
+    }
+    if (body_taken_ + pending > max_request_body) {
+        return 413;
+    }
+    return std::nullopt;
 }
 
 bool HttpConnection::answer(const Response& response, unsigned version, bool keep_alive,
@@ -294,6 +337,7 @@ void HttpConnection::close() {
     }
     closed_ = true;
     disarm_deadline();
+    idle_timer_.cancel();
     beast::error_code ec;
     socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
     socket_.close(ec);
@@ -340,6 +384,25 @@ void HttpConnection::arm_deadline(std::chrono::steady_clock::duration d) {
                 self->close();
             }
         });
+}
+
+void HttpConnection::watch_idle(std::chrono::steady_clock::time_point due) {
+    idle_timer_.expires_at(due);
+    idle_timer_.async_wait([self = shared_from_this()](beast::error_code ec) {
+        if (ec || self->closed_) {
+            return;
+        }
+        // Requests do not touch this wait; the clock read when the connection last fell idle says
+        // whether the silence has lasted long enough. A busy connection has deadlines of its own.
+        const auto now = std::chrono::steady_clock::now();
+        if (self->busy_) {
+            self->watch_idle(now + self->idle_timeout_);
+        } else if (const auto due = self->idle_since_ + self->idle_timeout_; due > now) {
+            self->watch_idle(due);
+        } else {
+            self->close();
+        }
+    });
 }
 
 void HttpConnection::disarm_deadline() {

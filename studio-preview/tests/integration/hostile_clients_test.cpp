@@ -1,10 +1,12 @@
-// What any local program reaching the port can do: hold many connections, trickle bytes, exhaust
-// file descriptors, send tricky paths, hammer the heartbeat. Each case is bounded in count and
-// time.
+// What any local program reaching the port can do: send oversized, malformed or ambiguous
+// requests however their bytes are cut, hold many connections, trickle bytes, exhaust file
+// descriptors, send tricky paths, hammer the heartbeat. Each case is bounded in count and time.
 
 #include "fixture.hpp"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <sys/resource.h>
 #include <thread>
 #include <vector>
@@ -25,7 +27,182 @@ void raise_open_file_limit() {
     ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
+constexpr std::size_t head_limit = 16 * 1024;
+constexpr std::size_t body_limit = 64 * 1024;
+const std::string ping = "GET /__studio/ping HTTP/1.1\r\nHost: x\r\n\r\n";
+const std::string chunked_ping =
+    "GET /__studio/ping HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
+// What a request with an ambiguous length would smuggle in if its body were taken as a request.
+const std::string smuggled = "GET /app.js HTTP/1.1\r\nHost: x\r\n\r\n";
+
+struct Hostile {
+    std::string what;
+    std::string bytes;
+    int status;                     // the answer; 0 for a close without one
+    std::vector<std::size_t> marks; // offsets to cut near (see itest::segmentations)
+};
+
+// A ping whose head is exactly `size` bytes, padded with one field.
+std::string head_of_size(std::size_t size) {
+    const std::string start = "GET /__studio/ping HTTP/1.1\r\nHost: x\r\nX-Fill: ";
+    return start + std::string(size - start.size() - 4, 'a') + "\r\n\r\n";
+}
+
+std::string head_of_short_lines(int lines) {
+    std::string head = "GET / HTTP/1.1\r\nHost: x\r\n";
+    for (int i = 0; i < lines; ++i) {
+        head += "X-A: b\r\n";
+    }
+    return head + "\r\n";
+}
+
+std::string ping_with_body(std::size_t size) {
+    return "GET /__studio/ping HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(size) +
+           "\r\n\r\n" + std::string(size, 'b');
+}
+
+// A chunked ping whose body takes exactly `as_sent` bytes on the wire, chunk framing included: two
+// small chunks, one that fills it up and the last chunk. Marked where each size line starts and
+// ends and where the body limit falls.
+Hostile chunked_ping_of(std::string what, std::size_t as_sent, int status) {
+    const std::string small = "3\r\nabc\r\n5;ext=1\r\nhello\r\n";
+    const std::string last = "0\r\n\r\n";
+    const auto fill = as_sent - small.size() - last.size() - 8; // four hex digits and two CRLFs
+    char size_line[16];
+    std::snprintf(size_line, sizeof size_line, "%zx\r\n", fill);
+    const auto bytes = chunked_ping + small + size_line + std::string(fill, 'c') + "\r\n" + last;
+    const auto body = chunked_ping.size();
+    return {std::move(what),
+            bytes,
+            status,
+            {body, body + 3, body + 8, body + 17, body + small.size(), body + small.size() + 6,
+             bytes.size() - last.size(), body + body_limit}};
+}
+
 } // namespace
+
+// Every hostile request of the table, in every segmentation, on a fresh connection: a refusal is
+// answered once and closes the connection (nothing after it is answered), an accepted request
+// leaves the connection serving, and other clients are not disturbed.
+TEST_F(LauncherTest, HostileRequestsGetTheSameAnswerHoweverTheirBytesArrive) {
+    const auto ping_head = ping_with_body(0).size();
+    const std::vector<Hostile> table = {
+        {"a head of exactly 16 KiB", head_of_size(head_limit), 204, {head_limit}},
+        {"a head one byte over 16 KiB", head_of_size(head_limit + 1), 431, {head_limit}},
+        {"a 17 KiB field", head_of_size(17 * 1024), 431, {head_limit}},
+        {"3,000 short header lines (24 KB)", head_of_short_lines(3000), 431, {head_limit}},
+        {"100,000 short header lines (800 KB)", head_of_short_lines(100000), 431, {}},
+        {"a body of exactly 64 KiB", ping_with_body(body_limit), 204, {ping_head + body_limit}},
+        {"a body one byte over 64 KiB", ping_with_body(body_limit + 1), 413, {ping_head}},
+        {"a small body on GET", ping_with_body(5), 204, {ping_head}},
+        chunked_ping_of("a chunked body of 64 KiB as sent", body_limit, 204),
+        chunked_ping_of("a chunked body one byte over 64 KiB as sent", body_limit + 1, 413),
+        {"a chunk size line that never ends",
+         chunked_ping + "1;ext=" + std::string(70000, 'e'),
+         413,
+         {chunked_ping.size() + body_limit}},
+        {"a trailer that never ends",
+         chunked_ping + "0\r\nX-T: " + std::string(70000, 't'),
+         413,
+         {chunked_ping.size() + body_limit}},
+        {"no protocol", "HELLO\r\n\r\n", 400, {}},
+        {"HTTP/9", "GET / HTTP/9\r\n\r\n", 400, {}},
+        {"no version", "GET /\r\n\r\n", 400, {}},
+        {"a field without a colon", "GET / HTTP/1.1\r\nBad Header\r\n\r\n", 400, {}},
+        {"a length that is no number", "GET / HTTP/1.1\r\nContent-Length: x\r\n\r\n", 400, {}},
+        {"the HTTP/2 preface",
+         std::string("PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n") + std::string(9, '\0'),
+         0,
+         {}},
+        {"a length and chunked",
+         "GET / HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\nTransfer-Encoding: "
+         "chunked\r\n\r\n0\r\n\r\n" +
+             smuggled,
+         400,
+         {}},
+        {"chunked and a length",
+         "GET / HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\nContent-Length: "
+         "5\r\n\r\n0\r\n\r\n" +
+             smuggled,
+         400,
+         {}},
+        {"two different lengths",
+         "GET / HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\nContent-Length: " +
+             std::to_string(smuggled.size()) + "\r\n\r\n" + smuggled,
+         400,
+         {}},
+        {"a coding after chunked",
+         "GET / HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked, gzip\r\n\r\n" + smuggled,
+         400,
+         {}},
+        {"a coding without chunked and a length",
+         "GET / HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: gzip\r\nContent-Length: " +
+             std::to_string(smuggled.size()) + "\r\n\r\n" + smuggled,
+         400,
+         {}},
+    };
+
+    RawConnection bystander(port);
+    bystander.send(ping);
+    ASSERT_TRUE(bystander.read_answer());
+
+    for (const auto& hostile : table) {
+        for (const auto& cut : itest::segmentations(hostile.bytes, hostile.marks)) {
+            SCOPED_TRACE(hostile.what + ", " + cut.name);
+            RawConnection c(port);
+            ASSERT_TRUE(c.connected());
+            c.send(hostile.bytes, cut);
+            if (hostile.status == 0) {
+                EXPECT_TRUE(c.closed_by_peer(20s));
+                continue;
+            }
+            const auto a = c.read_answer(false, 20s);
+            ASSERT_TRUE(a);
+            EXPECT_EQ(a->status, hostile.status);
+            if (hostile.status >= 400) {
+                EXPECT_EQ(a->get("connection"), "close");
+                EXPECT_TRUE(c.closed_by_peer(20s)) << "answered more, or kept the connection";
+            } else {
+                c.send(ping);
+                const auto next = c.read_answer(false, 20s);
+                ASSERT_TRUE(next) << "the connection did not carry on";
+                EXPECT_EQ(next->status, 204);
+            }
+        }
+    }
+
+    bystander.send(ping);
+    const auto after = bystander.read_answer();
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->status, 204);
+}
+
+// An unfinished request is closed once the head timeout has passed from its first byte, however
+// it was cut; the segmentations wait side by side.
+TEST_F(LauncherTest, AnUnfinishedRequestIsClosedAfterTheHeadTimeoutHoweverItArrives) {
+    const auto with_body = ping_with_body(10);
+    const std::string unfinished[] = {"GET /app.js HTTP/1.1\r\nHost: x\r\n",
+                                      with_body.substr(0, with_body.size() - 4)};
+    struct Waiting {
+        std::string what;
+        std::unique_ptr<RawConnection> connection;
+        std::chrono::steady_clock::time_point first_byte;
+    };
+    std::vector<Waiting> waiting;
+    for (const auto& bytes : unfinished) {
+        for (const auto& cut : itest::segmentations(bytes)) {
+            Waiting w{bytes.substr(0, 20) + "..., " + cut.name,
+                      std::make_unique<RawConnection>(port), std::chrono::steady_clock::now()};
+            w.connection->send(bytes, cut);
+            waiting.push_back(std::move(w));
+        }
+    }
+    for (auto& w : waiting) {
+        EXPECT_TRUE(w.connection->closed_by_peer(40s)) << w.what;
+        EXPECT_GE(std::chrono::steady_clock::now() - w.first_byte, 10s)
+            << w.what << ": closed before the head timeout";
+    }
+}
 
 TEST(HostileClients, SlowClientsNeitherBlockOthersNorHoldTheStopPastTheHeadTimeout) {
     raise_open_file_limit();
@@ -40,18 +217,35 @@ TEST(HostileClients, SlowClientsNeitherBlockOthersNorHoldTheStopPastTheHeadTimeo
         ASSERT_TRUE(slow.back()->connected());
     }
     std::atomic<bool> trickling{true};
+    std::atomic<std::size_t> bytes_sent{0};
     std::thread trickle([&] {
         for (std::size_t sent = 0; trickling && sent < request.size(); ++sent) {
             for (auto& c : slow) {
                 c->send(request.substr(sent, 1));
             }
+            bytes_sent = sent + 1;
             for (int i = 0; i < 10 && trickling; ++i) {
                 std::this_thread::sleep_for(100ms);
             }
         }
     });
-
-    std::this_thread::sleep_for(1500ms);
+    // Every slow connection has been accepted and its first byte read: all are busy now. (The
+    // trickle goes on, so they need not all be read up at the same moment.)
+    std::vector<bool> read_once(slow.size(), false);
+    ASSERT_TRUE(itest::wait_until(
+        [&] {
+            if (bytes_sent == 0) {
+                return false;
+            }
+            const auto queues = itest::receive_queues(port);
+            for (std::size_t i = 0; i < slow.size(); ++i) {
+                const auto it = queues.find(slow[i]->local_port());
+                read_once[i] = read_once[i] || it == queues.end() || it->second == 0;
+            }
+            return std::find(read_once.begin(), read_once.end(), false) == read_once.end();
+        },
+        20s))
+        << "the launcher did not read the slow clients' first bytes";
     for (int i = 0; i < 20; ++i) {
         const auto started = std::chrono::steady_clock::now();
         const auto a = itest::fetch(port, "GET", "/style.css");
@@ -121,17 +315,23 @@ TEST(HostileClients, RunningOutOfFileDescriptorsIsSurvived) {
         for (int i = 0; i < 100; ++i) {
             hog.push_back(std::make_unique<RawConnection>(port));
         }
-        std::this_thread::sleep_for(1500ms);
+        // It holds all the descriptors it may while the rest wait to be accepted.
+        EXPECT_TRUE(itest::wait_until(
+            [&] {
+                return itest::open_descriptors(launcher.pid()) >= *settings.max_open_files &&
+                       itest::receive_queue(port, 0) > 0u;
+            },
+            20s));
         EXPECT_TRUE(launcher.running());
     }
     // Once they are gone, serving resumes (the accept loop retries after its pause).
     std::optional<itest::HttpAnswer> a;
-    for (int i = 0; i < 50 && !(a && a->status == 200); ++i) {
-        a = itest::fetch(port, "GET", "/");
-        if (!a) {
-            std::this_thread::sleep_for(200ms);
-        }
-    }
+    EXPECT_TRUE(itest::wait_until(
+        [&] {
+            a = itest::fetch(port, "GET", "/");
+            return a && a->status == 200;
+        },
+        30s));
     ASSERT_TRUE(a) << "serving did not resume";
     EXPECT_EQ(a->status, 200);
     EXPECT_TRUE(launcher.running());

@@ -1,5 +1,6 @@
 #include "launcher_process.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -156,26 +157,30 @@ void LauncherProcess::pump(int fd, std::string& into) {
 }
 
 bool LauncherProcess::wait_for_stdout_lines(std::size_t n, std::chrono::milliseconds timeout) {
+    return wait_for_lines(out_, n, timeout);
+}
+
+bool LauncherProcess::wait_for_stderr_lines(std::size_t n, std::chrono::milliseconds timeout) {
+    return wait_for_lines(err_, n, timeout);
+}
+
+bool LauncherProcess::wait_for_lines(const std::string& text, std::size_t n,
+                                     std::chrono::milliseconds timeout) {
+    const auto enough = [&] {
+        return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) >= n;
+    };
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
         {
             std::unique_lock lock(mutex_);
-            std::size_t lines = 0;
-            for (const char c : out_) {
-                lines += c == '\n';
-            }
-            if (lines >= n) {
+            if (enough()) {
                 return true;
             }
             changed_.wait_for(lock, std::chrono::milliseconds(20));
         }
         if (!running()) {
             std::lock_guard lock(mutex_);
-            std::size_t lines = 0;
-            for (const char c : out_) {
-                lines += c == '\n';
-            }
-            return lines >= n;
+            return enough();
         }
     }
     return false;
@@ -304,6 +309,46 @@ std::optional<std::uint16_t> listening_port_of(pid_t pid) {
         return std::nullopt;
     }
     return sockets.front().port;
+}
+
+std::map<std::uint16_t, std::size_t> receive_queues(std::uint16_t local_port) {
+    std::map<std::uint16_t, std::size_t> queues;
+    std::ifstream in("/proc/net/tcp");
+    std::string line;
+    std::getline(in, line); // header
+    const auto port_of = [](const std::string& address) {
+        return std::stoul(address.substr(address.find(':') + 1), nullptr, 16);
+    };
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, tx_rx;
+        fields >> slot >> local >> remote >> state >> tx_rx; // "tx:rx" in hexadecimal
+        if (port_of(local) == local_port) {
+            queues[static_cast<std::uint16_t>(port_of(remote))] =
+                std::stoul(tx_rx.substr(tx_rx.find(':') + 1), nullptr, 16);
+        }
+    }
+    return queues;
+}
+
+std::optional<std::size_t> receive_queue(std::uint16_t local_port, std::uint16_t remote_port) {
+    const auto queues = receive_queues(local_port);
+    const auto it = queues.find(remote_port);
+    if (it == queues.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+std::size_t open_descriptors(pid_t pid) {
+    std::size_t count = 0;
+    if (DIR* dir = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+        while (const dirent* e = ::readdir(dir)) {
+            count += e->d_name[0] != '.';
+        }
+        ::closedir(dir);
+    }
+    return count;
 }
 
 std::size_t resident_kib(pid_t pid) {

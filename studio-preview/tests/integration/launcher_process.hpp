@@ -35,8 +35,9 @@ public:
     LauncherProcess(const LauncherProcess&) = delete;
     LauncherProcess& operator=(const LauncherProcess&) = delete;
 
-    // Waits until standard output holds at least n lines; false on timeout or exit.
+    // Wait until standard output or error holds at least n lines; false on timeout or exit.
     bool wait_for_stdout_lines(std::size_t n, std::chrono::milliseconds timeout);
+    bool wait_for_stderr_lines(std::size_t n, std::chrono::milliseconds timeout);
     // The port of the printed address (after wait_for_stdout_lines(1, ...)), or of the listening
     // socket found through /proc when the streams are closed.
     std::uint16_t port();
@@ -55,6 +56,7 @@ public:
 
 private:
     void pump(int fd, std::string& into);
+    bool wait_for_lines(const std::string& text, std::size_t n, std::chrono::milliseconds timeout);
 
     pid_t pid_ = -1;
     int out_fd_ = -1;
@@ -80,6 +82,16 @@ struct ListeningSocket {
 };
 // Every listening TCP socket owned by pid, IPv4 and IPv6.
 std::vector<ListeningSocket> listening_sockets_of(pid_t pid);
+
+// The receive queues of the IPv4 TCP sockets on a local port, by remote port, as the kernel
+// reports them: for a connection, the bytes its owner has not read yet; for the listening socket
+// (remote port 0), the connections it has not accepted yet.
+std::map<std::uint16_t, std::size_t> receive_queues(std::uint16_t local_port);
+// The one of the socket with these ports; nothing when there is no such socket.
+std::optional<std::size_t> receive_queue(std::uint16_t local_port, std::uint16_t remote_port);
+
+// How many file descriptors pid holds open.
+std::size_t open_descriptors(pid_t pid);
 
 // Resident memory of pid in KiB (VmRSS), or 0 when unknown.
 std::size_t resident_kib(pid_t pid);

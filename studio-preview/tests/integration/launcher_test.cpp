@@ -37,6 +37,14 @@ public:
     }
     std::string record() const { return (dir_ / "record").string(); }
     std::string recorded() const { return itest_read(record()); }
+    // Creates the file an opener made with wait_for_release() waits for.
+    void release() const { std::ofstream(dir_ / "release") << "go\n"; }
+    // A shell line that waits (at most 60 s) until the test calls release().
+    static std::string wait_for_release() {
+        return "i=0; while [ ! -e \"$(dirname \"$0\")/release\" ] && [ $i -lt 1200 ]; do sleep "
+               "0.05; "
+               "i=$((i+1)); done";
+    }
 
 private:
     static std::string itest_read(const std::string& p) {
@@ -53,8 +61,9 @@ LaunchSettings settings_with(std::vector<std::string> args, const std::string& p
     return s;
 }
 
-bool has_zombie_child(pid_t parent) {
-    bool found = false;
+// The states ('R', 'S', 'Z', ...) of the child processes of parent.
+std::vector<char> child_states(pid_t parent) {
+    std::vector<char> states;
     if (DIR* proc = ::opendir("/proc")) {
         while (const dirent* e = ::readdir(proc)) {
             std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
@@ -71,13 +80,13 @@ bool has_zombie_child(pid_t parent) {
             char state = 0;
             long ppid = 0;
             rest >> state >> ppid;
-            if (ppid == parent && state == 'Z') {
-                found = true;
+            if (ppid == parent) {
+                states.push_back(state);
             }
         }
         ::closedir(proc);
     }
-    return found;
+    return states;
 }
 
 } // namespace
@@ -136,9 +145,7 @@ TEST_F(BrowserOpening, TheOpenerGetsThePreviewUrl) {
     LauncherProcess p(settings_with({}, opener.path_with_it_first()));
     ASSERT_TRUE(p.wait_for_stdout_lines(2, 20s));
     const auto url = p.stdout_lines()[0].substr(std::string("QuillCAN Studio Preview: ").size());
-    for (int i = 0; i < 200 && opener.recorded().empty(); ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
+    EXPECT_TRUE(itest::wait_until([&] { return !opener.recorded().empty(); }, 20s));
     EXPECT_EQ(opener.recorded(), url + "\n");
     EXPECT_EQ(itest::fetch(p.port(), "GET", "/")->status, 200);
     EXPECT_EQ(p.stderr_text(), "");
@@ -153,6 +160,7 @@ TEST_F(BrowserOpening, OnlyTheExactNoOpenArgumentSkipsTheBrowser) {
         EXPECT_EQ(itest::fetch(p.port(), "GET", "/__studio/ping")->status, 204);
         stop(p);
     }
+    EXPECT_TRUE(itest::wait_until([&] { return opener.recorded().size() >= 21; }, 20s));
     EXPECT_EQ(opener.recorded(), "opened\nopened\nopened\n");
 
     LauncherProcess p(settings_with({"x", "--no-open"}, opener.path_with_it_first()));
@@ -166,11 +174,12 @@ TEST_F(BrowserOpening, AFailingOpenerIsReportedOnceAndServingGoesOn) {
     FakeOpener opener("echo noise; echo more noise >&2; exit 3");
     LauncherProcess p(settings_with({}, opener.path_with_it_first()));
     ASSERT_TRUE(p.wait_for_stdout_lines(2, 20s));
+    EXPECT_TRUE(p.wait_for_stderr_lines(1, 20s));
     EXPECT_EQ(itest::fetch(p.port(), "GET", "/")->status, 200);
+    stop(p);
     EXPECT_EQ(p.stderr_text(), "Could not open a browser (xdg-open exited with status 3); open the "
                                "URL above manually.\n");
     EXPECT_EQ(p.stdout_lines().size(), 2u) << "the opener's own output must not reach our console";
-    stop(p);
 }
 
 TEST_F(BrowserOpening, AMissingOpenerIsReported) {
@@ -178,24 +187,28 @@ TEST_F(BrowserOpening, AMissingOpenerIsReported) {
     fs::remove(fs::path(empty_dir.dir()) / "xdg-open");
     LauncherProcess p(settings_with({}, empty_dir.dir()));
     ASSERT_TRUE(p.wait_for_stdout_lines(2, 20s));
+    EXPECT_TRUE(p.wait_for_stderr_lines(1, 20s));
     EXPECT_EQ(itest::fetch(p.port(), "GET", "/app.js")->status, 200);
+    stop(p);
     EXPECT_EQ(p.stderr_text(),
               "Could not open a browser (xdg-open not found); open the URL above manually.\n");
-    stop(p);
 }
 
 TEST_F(BrowserOpening, AnOpenerThatKeepsRunningDoesNotBlockServingAndIsReaped) {
-    FakeOpener opener("sleep 4");
-    const auto started = std::chrono::steady_clock::now();
+    FakeOpener opener(FakeOpener::wait_for_release());
     LauncherProcess p(settings_with({}, opener.path_with_it_first()));
     ASSERT_TRUE(p.wait_for_stdout_lines(2, 20s));
-    const auto a = itest::fetch(p.port(), "GET", "/");
+    itest::RawConnection c(p.port());
+    c.send("GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    const auto a = c.read_answer(false, 30s);
     ASSERT_TRUE(a);
     EXPECT_EQ(a->status, 200);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 4s)
-        << "served only after the opener ended";
-    std::this_thread::sleep_for(5s);
-    EXPECT_FALSE(has_zombie_child(p.pid())) << "the opener was never reaped";
+    const auto children = child_states(p.pid());
+    EXPECT_TRUE(children.size() == 1 && children[0] != 'Z')
+        << "served only after the opener ended, or the opener never started";
+    opener.release();
+    EXPECT_TRUE(itest::wait_until([&] { return child_states(p.pid()).empty(); }, 30s))
+        << "the opener was never reaped";
     EXPECT_EQ(p.stderr_text(), "");
     stop(p);
 }

@@ -7,6 +7,8 @@
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
+#include <poll.h>
+#include <random>
 #include <thread>
 
 namespace itest {
@@ -21,9 +23,91 @@ RawConnection::RawConnection(std::uint16_t port) : socket_(io_) {
     connected_ = !ec;
 }
 
+std::vector<Segmentation> segmentations(std::string_view bytes,
+                                        const std::vector<std::size_t>& marks) {
+    using std::chrono::microseconds;
+    const auto n = bytes.size();
+    std::vector<Segmentation> all;
+    all.push_back({"whole", {{n, {}}}});
+
+    // Cuts at the given offsets, with the same pause after each piece.
+    const auto cut_at = [n](std::string name, std::vector<std::size_t> cuts, microseconds pause) {
+        Segmentation s{std::move(name), {}};
+        std::size_t from = 0;
+        cuts.push_back(n);
+        for (const auto cut : cuts) {
+            if (cut > from && cut <= n) {
+                s.pieces.push_back({cut - from, pause});
+                from = cut;
+            }
+        }
+        return s;
+    };
+
+    std::vector<std::size_t> even;
+    const auto step = std::max<std::size_t>(1, (n + 511) / 512);
+    for (std::size_t at = step; at < n; at += step) {
+        even.push_back(at);
+    }
+    all.push_back(
+        cut_at(step == 1 ? "bytes" : "pieces of " + std::to_string(step), even, microseconds(20)));
+
+    // A generator whose sequence is the same everywhere, used without a distribution (whose
+    // results are not).
+    std::minstd_rand random(20);
+    Segmentation scattered{"random pieces", {}};
+    for (std::size_t left = n; left > 0;) {
+        const auto size =
+            std::min<std::size_t>(left, 1 + random() % std::max<std::size_t>(1, n / 8));
+        scattered.pieces.push_back({size, microseconds(random() % 500)});
+        left -= size;
+    }
+    all.push_back(std::move(scattered));
+
+    std::vector<std::size_t> past_line_ends;
+    for (auto at = bytes.find('\n'); at != std::string_view::npos; at = bytes.find('\n', at + 1)) {
+        past_line_ends.push_back(at + 2);
+    }
+    all.push_back(cut_at("one byte past each line end", past_line_ends, microseconds(20)));
+
+    for (const auto mark : marks) {
+        for (auto cut = mark > 2 ? mark - 2 : 1; cut <= mark + 2; ++cut) {
+            if (cut < n) {
+                all.push_back(cut_at("cut at " + std::to_string(cut), {cut}, microseconds(1000)));
+            }
+        }
+    }
+    return all;
+}
+
+std::uint16_t RawConnection::local_port() const {
+    boost::system::error_code ec;
+    return socket_.local_endpoint(ec).port();
+}
+
 void RawConnection::send(const std::string& bytes) {
     boost::system::error_code ec;
     asio::write(socket_, asio::buffer(bytes), ec);
+}
+
+void RawConnection::send(std::string_view bytes, const Segmentation& segmentation) {
+    boost::system::error_code ec;
+    socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+    std::size_t at = 0;
+    for (const auto& piece : segmentation.pieces) {
+        pollfd answered{socket_.native_handle(), POLLIN, 0};
+        if (at > 0 && ::poll(&answered, 1, 0) > 0) {
+            return;
+        }
+        asio::write(socket_, asio::buffer(bytes.substr(at, piece.size)), ec);
+        if (ec) {
+            return;
+        }
+        at += piece.size;
+        if (piece.pause.count() > 0 && at < bytes.size()) {
+            std::this_thread::sleep_for(piece.pause);
+        }
+    }
 }
 
 namespace {

@@ -11,8 +11,29 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace itest {
+
+// One way of cutting a client's bytes into the writes that carry them: each piece is written on
+// its own, then the client pauses before the next.
+struct Piece {
+    std::size_t size = 0;
+    std::chrono::microseconds pause{0};
+};
+struct Segmentation {
+    std::string name;
+    std::vector<Piece> pieces; // their sizes add up to the whole input
+};
+
+// Every segmentation a hostile input is tried in: whole; one byte at a time (512 even pieces for
+// a larger input); pseudo-random pieces with pseudo-random pauses from a fixed seed; one byte past
+// every line end (so that a parser taking whole lines finds one complete line in each read); and,
+// for each mark (an offset where a limit is reached or a chunk size line starts or ends), two
+// pieces cut at every offset within two bytes of it.
+std::vector<Segmentation> segmentations(std::string_view bytes,
+                                        const std::vector<std::size_t>& marks = {});
 
 struct HttpAnswer {
     int status = 0;
@@ -32,7 +53,11 @@ public:
     explicit RawConnection(std::uint16_t port);
 
     bool connected() const { return connected_; }
+    std::uint16_t local_port() const;
     void send(const std::string& bytes);
+    // Writes the bytes in the segmentation's pieces. It stops early once the server has answered
+    // or closed, as a client does that reads while it writes.
+    void send(std::string_view bytes, const Segmentation& segmentation);
     // Reads one response; head_request leaves the body out. Nothing on error, timeout or close.
     std::optional<HttpAnswer>
     read_answer(bool head_request = false,

@@ -3,8 +3,6 @@
 
 #include "fixture.hpp"
 
-#include <thread>
-
 using itest::LauncherTest;
 using itest::RawConnection;
 using namespace std::chrono_literals;
@@ -17,14 +15,14 @@ TEST_F(LauncherTest, IdleAndUnusedConnectionsDoNotHoldTheStop) {
     // A browser's speculative connection: opened, never written to.
     RawConnection speculative(port);
     ASSERT_TRUE(speculative.connected());
-    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(itest::wait_until([&] { return itest::receive_queue(port, 0) == 0u; }, 20s))
+        << "the launcher did not accept the connection";
 
-    const auto before = std::chrono::steady_clock::now();
+    // Shorter than any timeout that could end them.
     launcher->send_signal(SIGINT);
-    const auto status = launcher->wait_exit(5s);
+    const auto status = launcher->wait_exit(9s);
     ASSERT_TRUE(status) << "the drain waited for idle connections";
     EXPECT_EQ(*status, 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
     EXPECT_TRUE(used.closed_by_peer(1s));
     EXPECT_TRUE(speculative.closed_by_peer(1s));
 }
@@ -33,13 +31,14 @@ TEST_F(LauncherTest, ARequestInFlightIsFinishedBeforeTheStop) {
     SKIP_UNLESS_SIGNALS_REACH_THE_LAUNCHER();
     RawConnection c(port);
     c.send("GET /app.js HTTP/1.1\r\nHost: x\r\n");
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(
+        itest::wait_until([&] { return itest::receive_queue(port, c.local_port()) == 0u; }, 20s))
+        << "the launcher did not read the request's first bytes";
     launcher->send_signal(SIGINT);
-    std::this_thread::sleep_for(500ms);
+    // The stop has begun once new connections are refused.
+    EXPECT_TRUE(itest::wait_until([&] { return !RawConnection(port).connected(); }, 20s))
+        << "a new connection after the signal must be refused";
     EXPECT_TRUE(launcher->running()) << "stopped before the request in flight was answered";
-
-    RawConnection late(port);
-    EXPECT_FALSE(late.connected()) << "a new connection after the signal must be refused";
 
     c.send("\r\n");
     const auto a = c.read_answer();
@@ -49,7 +48,7 @@ TEST_F(LauncherTest, ARequestInFlightIsFinishedBeforeTheStop) {
     EXPECT_EQ(a->get("connection"), "close");
     EXPECT_TRUE(c.closed_by_peer());
 
-    const auto status = launcher->wait_exit(5s);
+    const auto status = launcher->wait_exit(20s);
     ASSERT_TRUE(status);
     EXPECT_EQ(*status, 0);
     EXPECT_EQ(launcher->stdout_lines().size(), 2u) << "Ctrl-C prints nothing";
@@ -60,7 +59,7 @@ TEST_F(LauncherTest, CtrlCAndTerminationEndSilentlyWithStatusZero) {
     SKIP_UNLESS_SIGNALS_REACH_THE_LAUNCHER();
     ASSERT_TRUE(itest::fetch(port, "GET", "/__studio/ping"));
     launcher->send_signal(SIGINT);
-    auto status = launcher->wait_exit(5s);
+    auto status = launcher->wait_exit(20s);
     ASSERT_TRUE(status);
     EXPECT_EQ(*status, 0);
     EXPECT_EQ(launcher->stdout_lines().size(), 2u);
@@ -70,7 +69,7 @@ TEST_F(LauncherTest, CtrlCAndTerminationEndSilentlyWithStatusZero) {
     // Signals are listened for once serving has started, which an answer proves.
     ASSERT_TRUE(itest::fetch(port, "GET", "/__studio/ping"));
     launcher->send_signal(SIGTERM);
-    status = launcher->wait_exit(5s);
+    status = launcher->wait_exit(20s);
     ASSERT_TRUE(status);
     EXPECT_EQ(*status, 0);
     EXPECT_EQ(launcher->stdout_lines().size(), 2u);

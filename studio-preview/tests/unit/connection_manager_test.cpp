@@ -1,5 +1,5 @@
-// One context's connections and their drain, over socket pairs on one io_context: no threads and
-// no timers involved, so every step is run to completion before it is checked.
+// One context's connections, their drain and their idle timeout, over socket pairs on one
+// io_context and no other thread, so every step is run to completion before it is checked.
 
 #include "connection_manager.hpp"
 #include "http_connection.hpp"
@@ -10,8 +10,10 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/socket.h>
 #include <vector>
@@ -21,13 +23,15 @@ namespace asio = boost::asio;
 class ConnectionManagerTest : public ::testing::Test {
 protected:
     // A connection served by the manager; returns the client's end.
-    asio::ip::tcp::socket open() {
+    asio::ip::tcp::socket
+    open(std::chrono::steady_clock::duration idle_timeout = studio::idle_connection_timeout) {
         int ends[2];
         EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
         asio::ip::tcp::socket client(io), server(io);
         client.assign(asio::ip::tcp::v4(), ends[0]);
         server.assign(asio::ip::tcp::v4(), ends[1]);
-        manager.start(std::make_shared<studio::HttpConnection>(std::move(server), router, dates));
+        manager.start(std::make_shared<studio::HttpConnection>(std::move(server), router, dates,
+                                                               idle_timeout));
         return client;
     }
 
@@ -133,4 +137,70 @@ TEST_F(ConnectionManagerTest, AChunkedBodyThatStopsBetweenChunksWaitsForTheRest)
     c.shutdown(asio::ip::tcp::socket::shutdown_send);
     const auto answer = read_to_end(c);
     EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer.substr(0, 200);
+}
+
+TEST_F(ConnectionManagerTest, AConnectionSilentForTheIdleTimeoutIsClosedAndABusyOneIsNot) {
+    using clock = std::chrono::steady_clock;
+    const auto idle = std::chrono::milliseconds(500);
+    // Each client's end, read until the server closes it; when that happened.
+    struct Watched {
+        explicit Watched(asio::ip::tcp::socket s) : socket(std::move(s)) {}
+        asio::ip::tcp::socket socket;
+        std::string received;
+        std::optional<clock::time_point> closed_at;
+        std::array<char, 4096> chunk{};
+        void watch() {
+            socket.async_read_some(asio::buffer(chunk),
+                                   [this](boost::system::error_code ec, std::size_t n) {
+                                       received.append(chunk.data(), n);
+                                       if (ec) {
+                                           closed_at = clock::now();
+                                       } else {
+                                           watch();
+                                       }
+                                   });
+        }
+    };
+    const auto run_until = [&](auto done) {
+        io.restart();
+        const auto bound = clock::now() + std::chrono::seconds(20);
+        while (!done() && clock::now() < bound) {
+            io.run_one_for(std::chrono::milliseconds(50));
+        }
+        return done();
+    };
+
+    // Opened first, so that its idle check comes due before the others'.
+    Watched busy{open(idle)};
+    asio::write(busy.socket, asio::buffer(std::string("GET /app.js HTTP/1.1\r\nHo")));
+    const auto opened = clock::now();
+    Watched fresh{open(idle)};
+    Watched used{open(idle)};
+    for (auto* w : {&busy, &fresh, &used}) {
+        w->watch();
+    }
+    // A little silence before the request, so that closing counted from the opening would show.
+    run_until([&] { return clock::now() - opened >= idle / 5; });
+    const auto requested = clock::now();
+    asio::write(used.socket, asio::buffer(std::string("GET /__studio/ping HTTP/1.1\r\n\r\n")));
+
+    ASSERT_TRUE(run_until([&] { return fresh.closed_at && used.closed_at; }));
+    EXPECT_FALSE(busy.closed_at) << "a connection reading a request is not idle";
+    EXPECT_EQ(fresh.received, "");
+    EXPECT_GE(*fresh.closed_at - opened, idle);
+    if (used.received.empty()) {
+        // The machine stalled past the timeout before the request went out: closed while idle.
+        EXPECT_GE(*used.closed_at - opened, idle);
+    } else {
+        EXPECT_EQ(used.received.rfind("HTTP/1.1 204 No Content\r\n", 0), 0u) << used.received;
+        EXPECT_GE(*used.closed_at - requested, idle) << "the silence counts from the last answer";
+    }
+
+    // The busy one finishes its request and is then idle like the others.
+    asio::write(busy.socket, asio::buffer(std::string("st: x\r\n\r\n")));
+    const auto finished = clock::now();
+    ASSERT_TRUE(run_until([&] { return busy.closed_at.has_value(); }));
+    EXPECT_EQ(busy.received.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+    EXPECT_GE(*busy.closed_at - finished, idle);
+    EXPECT_EQ(manager.open(), 0u);
 }
