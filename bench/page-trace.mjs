@@ -62,9 +62,10 @@ export function loadTaskTime(trace, endMark) {
   const end = events.find((e) => e.cat === 'blink.user_timing' && e.name === endMark);
   if (!end) throw new Error(`no mark ${endMark} in the trace`);
   // Images and other sub-documents (the SVG files) start navigations of their
-  // own on that thread; the page's own is the one that names its address.
+  // own on that thread, and so do the frames of a page that holds some; the
+  // page's own is the main frame's that names its address.
   const starts = events.filter((e) => e.name === 'navigationStart' && e.pid === end.pid && e.ts <= end.ts
-    && e.args?.data?.documentLoaderURL?.startsWith('http'));
+    && e.args?.data?.documentLoaderURL?.startsWith('http') && e.args.data.isLoadingMainFrame !== false);
   if (!starts.length) throw new Error('no navigation start of the page in the trace');
   const start = Math.max(...starts.map((e) => e.ts));
   return sumTasks(topLevelTasks(events, end.pid, end.tid), start, end.ts);

@@ -77,4 +77,11 @@ describe('accessibility', () => {
       });
     });
   }
+
+  it('side by side: the comparison around the panes has no serious or critical violations', async () => {
+    const panesLoaded = () => [...document.querySelectorAll('.compare-pane')].every((pane) => !pane.hasAttribute('aria-busy'));
+    await withLab({ query: '?compare=scenarios&concept=bench', ready: panesLoaded }, async (page) => {
+      assert.deepEqual(await audit(page), []);
+    });
+  });
 });

@@ -71,12 +71,16 @@ export function launchBrowser() {
   return chromium.launch({ executablePath: CHROMIUM, headless: true, args: ['--headless', ...CHROMIUM_FLAGS] });
 }
 
+/** The lab's start-up has finished: the connection status is filled in. */
+const labStarted = () => document.querySelector('#connection-status')?.childNodes.length > 0;
+
 /**
- * Opens the lab in a fresh browser context at `path` + `query`. With `clock`
- * the page's timers stand still and move only through page.clock. Page errors
- * and console errors are collected in `errors`.
+ * Opens the lab in a fresh browser context at `path` + `query` and waits for
+ * `ready` (a page function; by default the lab's start-up). With `clock` the
+ * page's timers stand still and move only through page.clock. Page errors and
+ * console errors are collected in `errors`.
  */
-export async function openLab(browser, launcher, { query = '', path: at = '/', viewport = { width: 1400, height: 1000 }, clock = false, initScript } = {}) {
+export async function openLab(browser, launcher, { query = '', path: at = '/', viewport = { width: 1400, height: 1000 }, clock = false, initScript, ready = labStarted } = {}) {
   const context = await browser.newContext({ viewport });
   const page = await context.newPage();
   const errors = [];
@@ -89,7 +93,7 @@ export async function openLab(browser, launcher, { query = '', path: at = '/', v
   }
   if (initScript) await page.addInitScript(initScript);
   await page.goto(`${launcher.origin}${at}${query}`);
-  await page.waitForFunction(() => document.querySelector('#connection-status')?.childNodes.length > 0);
+  await page.waitForFunction(ready);
   return { context, page, errors };
 }
 

@@ -267,15 +267,20 @@ function refreshViews(change) {
 
 // ── Shell: address, concept, scenario, tabs ──
 
+/** The address query of a lab choice: concept and scenario, then the notice unless it is "none". */
+function labQuery(choice) {
+  const query = new URLSearchParams();
+  query.set('concept', choice.concept);
+  query.set('scenario', choice.scenario);
+  if (choice.notice !== 'none') query.set('notice', choice.notice);
+  return query;
+}
+
 /** Writes concept, scenario and notice into the address query, in place. */
 function updateUrl() {
-  const query = new URLSearchParams();
-  query.set('concept', concept);
-  query.set('scenario', state);
-  if (noticeState !== 'none') query.set('notice', noticeState);
   // Rewriting an address that already reads so changes nothing but costs a
   // round trip to the browser; start-up alone would do it three times.
-  const search = `?${query}`;
+  const search = `?${labQuery({ concept, scenario: state, notice: noticeState })}`;
   if (location.search !== search || location.hash !== '') history.replaceState(history.state, '', search);
 }
 
@@ -432,7 +437,8 @@ function startHeartbeatWorker(url, onFailure) {
 }
 
 function startHeartbeat() {
-  if (!document.querySelector(LAUNCHER_MARKER)) return;
+  // A pane of a comparison leaves the pings to the page around it: one heartbeat per tab.
+  if (!document.querySelector(LAUNCHER_MARKER) || comparisonFrame()) return;
   // Absolute address: inside the worker a relative one would resolve against its blob: URL.
   const url = new URL('./__studio/ping', location.href).href;
   const fallback = () => setInterval(() => sendPing(url), HEARTBEAT_MS);
@@ -3543,6 +3549,454 @@ function wirePlots() {
 // module instance (importing this module again from the page returns it).
 export { PLOT_PALETTE, charts, plotValue, isPlottable, derivePlotSignals, sampleSignal, plotTickLabel, clampZoom };
 
+// ── Side by side ──
+//
+// A comparison shows the lab several times below the lab bar, each pane a
+// frame of this same entry document with an address of its own: the three
+// concepts, the five scenarios of one concept, or one combination in windows
+// 800, 1280 and 1920 px wide, scaled down to fit. The top document then starts
+// no app of its own (its app frame stays hidden) and its lab bar drives every
+// pane; a pane hides its own lab bar and otherwise runs the page as always.
+//
+// The comparison treats the panes as documents of its own origin: it sends
+// them events, on elements found by id or else by their path below the
+// nearest element with an id, and reads their addresses to caption them. It
+// never touches their script state. While "Mirror interactions" is on, what
+// the reviewer does in one pane (a click, a field's text, a select's choice,
+// a key, a scroll) is replayed on the same element of every other pane.
+//
+// Address: `compare=` and the mode, then the lab keys the panes share (those
+// the mode does not vary), read from the first pane. An unknown mode is
+// ignored like any unknown key. One heartbeat per tab: the top document pings
+// for the comparison and the panes send none, so the launcher runs while the
+// tab shows either and ends after it is closed.
+
+/** Window widths of the Widths mode, in px; their height is the stylesheet's --compare-window-height. */
+const COMPARE_WIDTHS = [800, 1280, 1920];
+/** The narrowest window the page is made for: a narrower pane shows the page this wide, scaled down. */
+const COMPARE_MIN_LAYOUT_WIDTH = 600;
+
+/** Per mode: its toolbar label, the lab key its panes vary, and its panes for a lab choice. */
+const COMPARE_MODES = {
+  concepts: {
+    label: 'Concepts',
+    varies: 'concept',
+    panes: (choice) => CONCEPTS.map((value) => ({ choice: { ...choice, concept: value } })),
+  },
+  scenarios: {
+    label: 'Scenarios',
+    varies: 'scenario',
+    panes: (choice) => SCENARIOS.map((value) => ({ choice: { ...choice, scenario: value } })),
+  },
+  widths: {
+    label: 'Widths',
+    varies: null,
+    panes: (choice) => COMPARE_WIDTHS.map((width) => ({ choice, width })),
+  },
+};
+
+/** The events of a pane that are replayed in the others (see REPLAYS). */
+const MIRRORED_EVENTS = ['click', 'input', 'change', 'keydown', 'scroll'];
+
+/** Within a label, a click on one of these is their own; a click anywhere else reaches the label's control as a second click. */
+const OWN_CLICK = 'a[href], button, input, select, textarea, summary, [tabindex]';
+
+/** Input types whose `input` and `change` events carry typed text (checkboxes and radios follow their clicks). */
+const UNTYPED_INPUTS = new Set(['checkbox', 'radio', 'button', 'submit', 'reset', 'file', 'image']);
+
+/** The comparison this document shows ({ mode, mirror, panes, container, sizes }), or null. */
+let comparison = null;
+
+/**
+ * Above zero while a replay is being dispatched. Whatever happens in a pane
+ * meanwhile (the replayed event, the click a label passes on to its control,
+ * the change that click makes) is the replay's own doing, not the reviewer's,
+ * and is not mirrored again.
+ */
+let replaying = 0;
+
+/** Per scroll box, the position a replay scrolled it to: the scroll event that follows is an echo, not mirrored back. */
+const scrollEchoes = new WeakMap();
+
+/** Concept, scenario and notice of an address query, each falling back as at start-up. */
+function labChoice(search) {
+  const query = new URLSearchParams(search);
+  const pick = (key, values, fallback) => (values.includes(query.get(key)) ? query.get(key) : fallback);
+  return {
+    concept: pick('concept', CONCEPTS, 'studio'),
+    scenario: pick('scenario', SCENARIOS, 'missing'),
+    notice: pick('notice', NOTICE_STATES, 'none'),
+  };
+}
+
+/** "?compare=" + mode + the lab keys of `choice` that the mode does not vary. */
+function comparisonAddress(mode, choice) {
+  const query = labQuery(choice);
+  const varies = COMPARE_MODES[mode].varies;
+  if (varies) query.delete(varies);
+  return `?${new URLSearchParams([['compare', mode], ...query])}`;
+}
+
+/** The frame element holding this document when it is a pane of a comparison, else null. */
+function comparisonFrame() {
+  // frameElement is null outside a frame and in a frame of another origin.
+  const frame = window.frameElement;
+  return frame?.classList.contains('compare-frame') ? frame : null;
+}
+
+/**
+ * Start-up: true when this document shows a comparison instead of the app.
+ * A pane hides its lab bar (the comparison's drives it) and starts as usual.
+ */
+function startSideBySide() {
+  if (comparisonFrame()) {
+    $('.lab').hidden = true;
+    $('#concept-description').hidden = true;
+    return false;
+  }
+  const mode = initial.get('compare');
+  if (!Object.hasOwn(COMPARE_MODES, mode)) return false;
+  openComparison(mode, labChoice(location.search));
+  return true;
+}
+
+/** Builds the comparison below the lab bar, in place of the app frame. */
+function openComparison(mode, choice) {
+  document.body.dataset.compare = mode;
+  $('.app').hidden = true;
+  $('#concept-description').hidden = true;
+  $('#compare-open').setAttribute('aria-pressed', 'true');
+  // Capturing at the bar, before the controls' own single-page handlers.
+  $('.lab').addEventListener('click', labBarClick, true);
+  $('.lab').addEventListener('change', labBarChange, true);
+
+  // The mode buttons look like the lab bar's concept group.
+  const modes = el('div', { class: 'concepts', role: 'group', 'aria-label': 'Compare' },
+    ...Object.entries(COMPARE_MODES).map(([key, { label }]) => el('button', {
+      type: 'button',
+      dataset: { compareMode: key },
+      'aria-pressed': 'false',
+      onclick: () => setComparisonMode(key, firstPaneChoice()),
+    }, label)));
+  const mirror = el('button', {
+    id: 'compare-mirror', class: 'lab-button compare-switch', type: 'button', role: 'switch', 'aria-checked': 'true',
+    onclick: () => {
+      comparison.mirror = !comparison.mirror;
+      mirror.setAttribute('aria-checked', String(comparison.mirror));
+    },
+  }, 'Mirror interactions');
+  const close = el('button', { id: 'compare-close', class: 'lab-button', type: 'button', onclick: () => closeComparison() },
+    'Close side by side');
+  // Rows of panes beyond the window scroll here; focusable, so that keys scroll them too.
+  const container = el('div', { class: 'compare-panes', role: 'region', 'aria-label': 'Panes', tabindex: '0' });
+  $('.app').after(el('section', { class: 'compare', 'aria-label': 'Side by side' },
+    el('div', { class: 'compare-bar' }, modes, mirror, close), container));
+
+  comparison = {
+    mode,
+    mirror: true,
+    panes: [],
+    container,
+    // The panes' widths follow the pane area's. (Watching the panes themselves would see them
+    // change again under the captions that their sizes rewrite, a loop the browser reports.)
+    sizes: new ResizeObserver(() => comparison.panes.forEach(sizePane)),
+  };
+  // The Widths mode shares the row in proportion to the widths: one scale for all.
+  container.style.setProperty('--compare-columns', COMPARE_WIDTHS.map((width) => `minmax(0, ${width}fr)`).join(' '));
+  setComparisonMode(mode, choice);
+}
+
+/** Shows the panes of `mode` for a lab choice. */
+function setComparisonMode(mode, choice) {
+  comparison.mode = mode;
+  document.body.dataset.compare = mode;
+  for (const button of document.querySelectorAll('button[data-compare-mode]')) {
+    button.setAttribute('aria-pressed', String(button.dataset.compareMode === mode));
+  }
+  comparison.panes = COMPARE_MODES[mode].panes(choice).map(makePane);
+  comparison.container.replaceChildren(...comparison.panes.map((pane) => pane.figure));
+  // Observing anew reports the area's size once more, which sizes the new panes.
+  comparison.sizes.disconnect();
+  comparison.sizes.observe(comparison.container);
+  showLabChoice(choice);
+}
+
+/** One pane: a caption over a frame of this document at the pane's own address. */
+function makePane({ choice, width = null }) {
+  const frame = el('iframe', { class: 'compare-frame', src: `?${labQuery(choice)}` });
+  const view = el('div', { class: 'compare-view' }, frame);
+  const caption = el('figcaption', { class: 'compare-caption' });
+  // Busy until its page has loaded and what happens in it is mirrored.
+  const figure = el('figure', { class: 'compare-pane', 'aria-busy': 'true' }, caption, view);
+  if (width) figure.style.setProperty('--compare-layout-width', String(width));
+  const pane = { choice, width, frame, view, caption, figure, doc: null, layoutWidth: 0, scale: 1 };
+  frame.addEventListener('load', () => watchPane(pane));
+  return pane;
+}
+
+/** Follows a pane's size: the width its page is laid out at, the scale that fits it into the pane, the caption. */
+function sizePane(pane) {
+  const shown = pane.view.clientWidth;
+  if (!shown) return;
+  pane.layoutWidth = pane.width ?? Math.max(shown, COMPARE_MIN_LAYOUT_WIDTH);
+  pane.scale = shown / pane.layoutWidth;
+  pane.view.style.setProperty('--compare-frame-width', `${pane.layoutWidth}px`);
+  pane.view.style.setProperty('--compare-scale', String(pane.scale));
+  captionPane(pane);
+}
+
+/** "A", "Dark studio · Live traffic · No notice" and the width ("610 px"; "800 px · 46 %" when scaled). */
+function captionPane(pane) {
+  const { concept: key, scenario, notice } = pane.choice;
+  const button = $(`.lab button[data-concept="${key}"]`);
+  const letter = button.firstChild.textContent.trim();
+  const name = button.querySelector('span').textContent;
+  const scenarioLabel = $(`#scenario option[value="${scenario}"]`).textContent;
+  const noticeLabel = notice === 'none' ? 'No notice' : $(`#notices option[value="${notice}"]`).textContent;
+  const scaled = pane.width !== null || pane.scale < 1;
+  const size = `${pane.layoutWidth} px${scaled ? ` · ${Math.round(100 * pane.scale)} %` : ''}`;
+  const text = `${name} · ${scenarioLabel} · ${noticeLabel}`;
+  pane.caption.replaceChildren(el('strong', { class: 'compare-letter', text: letter }),
+    el('span', { text }), el('span', { class: 'compare-size', text: size }));
+  pane.frame.title = `${letter} ${text} · ${size}`;
+}
+
+/** Once a pane's page has loaded: mirrors what happens in it and follows its lab choice. */
+function watchPane(pane) {
+  const doc = pane.frame.contentDocument;
+  // The empty document a frame holds before its page is not a pane's page.
+  if (!doc?.querySelector('.app')) return;
+  pane.doc = doc;
+  for (const type of MIRRORED_EVENTS) {
+    doc.addEventListener(type, (event) => mirrorEvent(pane, event), { capture: true, passive: true });
+  }
+  // The page shows every change of concept, scenario or notice in these.
+  const changes = new MutationObserver(() => followPane(pane));
+  changes.observe(doc.querySelector('.app'), { attributeFilter: ['data-concept'] });
+  changes.observe(doc.querySelector('#connection-status'), { childList: true });
+  changes.observe(doc.querySelector('#notices-strip'), { childList: true });
+  pane.figure.removeAttribute('aria-busy');
+  followPane(pane);
+}
+
+/** Reads a pane's lab choice from its address; the first pane's is the lab bar's and the comparison's address. */
+function followPane(pane) {
+  if (pane.doc) pane.choice = labChoice(pane.frame.contentWindow.location.search);
+  captionPane(pane);
+  if (pane === comparison.panes[0]) showLabChoice(pane.choice);
+}
+
+function firstPaneChoice() {
+  const [first] = comparison.panes;
+  followPane(first);
+  return first.choice;
+}
+
+/** The lab bar shows a lab choice, with the control of what the mode varies disabled; the address follows. */
+function showLabChoice(choice) {
+  const varies = COMPARE_MODES[comparison.mode].varies;
+  for (const button of document.querySelectorAll('.lab button[data-concept]')) {
+    button.setAttribute('aria-pressed', String(button.dataset.concept === choice.concept));
+    button.disabled = varies === 'concept';
+  }
+  $('#scenario').value = choice.scenario;
+  $('#scenario').disabled = varies === 'scenario';
+  $('#notices').value = choice.notice;
+  const search = comparisonAddress(comparison.mode, choice);
+  if (location.search !== search || location.hash !== '') history.replaceState(history.state, '', search);
+}
+
+/** Back to the single page, in the first pane's lab choice. */
+function closeComparison() {
+  location.replace(`?${labQuery(firstPaneChoice())}`);
+}
+
+/** While comparing, a click on a lab bar button acts on every pane instead of on this document. */
+function labBarClick(event) {
+  const button = event.target.closest('button');
+  if (!button) return;
+  event.stopPropagation();
+  if (button.disabled) return;
+  if (button.id === 'compare-open') closeComparison();
+  else if (button.id === 'show-qr-picker') toEveryPane('#show-qr-picker', clickOn);
+  else if (button.dataset.concept) toEveryPane(`button[data-concept="${button.dataset.concept}"]`, clickOn);
+}
+
+/** While comparing, the scenario and notices selects choose for every pane. */
+function labBarChange(event) {
+  const { id, value } = event.target;
+  if (id !== 'scenario' && id !== 'notices') return;
+  event.stopPropagation();
+  toEveryPane(`#${id}`, (select) => setField(select, value, ['input', 'change']));
+}
+
+function toEveryPane(selector, act) {
+  for (const pane of comparison.panes) {
+    const target = pane.doc?.querySelector(selector);
+    if (target) replay(() => act(target));
+  }
+}
+
+function replay(action) {
+  replaying += 1;
+  try {
+    action();
+  } finally {
+    replaying -= 1;
+  }
+}
+
+/** Where an element sits: the nearest element with an id (itself or above) and the child indices from there; null for the document. */
+function elementPath(node) {
+  if (node.nodeType === Node.DOCUMENT_NODE) return null;
+  const steps = [];
+  let at = node;
+  while (!at.id && at.parentElement) {
+    steps.unshift(Array.prototype.indexOf.call(at.parentElement.children, at));
+    at = at.parentElement;
+  }
+  return { id: at.id || null, steps };
+}
+
+/** The node at `path` (see elementPath) in another document, or null. */
+function findByPath(doc, path) {
+  if (path === null) return doc;
+  let at = path.id ? doc.getElementById(path.id) : doc.documentElement;
+  for (const step of path.steps) at = at?.children[step];
+  return at ?? null;
+}
+
+const isTypedField = (node) => node.tagName === 'TEXTAREA' || (node.tagName === 'INPUT' && !UNTYPED_INPUTS.has(node.type));
+
+/** A pane's scroll box of a scroll event's target: its element, or the document's scrolling element. */
+const scrollBox = (node) => (node.nodeType === Node.DOCUMENT_NODE ? node.scrollingElement : node);
+
+const scrollPosition = (box) => `${box.scrollLeft},${box.scrollTop}`;
+
+/**
+ * How each mirrored event is replayed: given the event in one pane, the path
+ * of the element to find in each other pane and what to do to it there; null
+ * when the event is not mirrored.
+ */
+const REPLAYS = {
+  click(event) {
+    const source = event.target;
+    if (source.nodeType !== Node.ELEMENT_NODE) return null;
+    const label = source.closest('label');
+    const own = source.closest(OWN_CLICK);
+    // The label passes the click on to its control, whose click is mirrored.
+    if (label?.control && !(own && label.contains(own))) return null;
+    const from = source.getBoundingClientRect();
+    return { path: elementPath(source), run: (target) => clickOn(target, event, from) };
+  },
+  input(event) {
+    const source = event.target;
+    if (!isTypedField(source)) return null;
+    const { value } = source;
+    return { path: elementPath(source), run: (target) => setField(target, value, ['input'], event) };
+  },
+  change(event) {
+    const source = event.target;
+    const select = source.tagName === 'SELECT';
+    if (!select && !isTypedField(source)) return null;
+    const { value } = source;
+    return { path: elementPath(source), run: (target) => setField(target, value, select ? ['input', 'change'] : ['change']) };
+  },
+  keydown(event) {
+    const { key, code, location: keyLocation, repeat, ctrlKey, shiftKey, altKey, metaKey } = event;
+    return {
+      path: elementPath(event.target),
+      run: (target) => target.dispatchEvent(new (viewOf(target).KeyboardEvent)('keydown', {
+        key, code, location: keyLocation, repeat, ctrlKey, shiftKey, altKey, metaKey, bubbles: true, cancelable: true, composed: true,
+      })),
+    };
+  },
+  scroll(event) {
+    const box = scrollBox(event.target);
+    const range = (size, client) => Math.max(0, size - client);
+    const share = (offset, size, client) => (range(size, client) ? offset / range(size, client) : 0);
+    const x = share(box.scrollLeft, box.scrollWidth, box.clientWidth);
+    const y = share(box.scrollTop, box.scrollHeight, box.clientHeight);
+    return {
+      path: elementPath(event.target),
+      run: (target) => {
+        // The same share of each pane's own scroll range: the panes' pages differ in length.
+        const other = scrollBox(target);
+        const before = scrollPosition(other);
+        other.scrollLeft = x * range(other.scrollWidth, other.clientWidth);
+        other.scrollTop = y * range(other.scrollHeight, other.clientHeight);
+        const after = scrollPosition(other);
+        if (after !== before) scrollEchoes.set(other, after);
+      },
+    };
+  },
+};
+
+/** Replays an event of one pane in every other pane, unless it is itself a replay's doing or an echo. */
+function mirrorEvent(source, event) {
+  if (event.type === 'scroll') {
+    const box = scrollBox(event.target);
+    const echo = scrollEchoes.get(box);
+    scrollEchoes.delete(box);
+    if (echo === scrollPosition(box)) return;
+  }
+  // Only what the reviewer did: events made by a page's own script are made by the other pages too.
+  if (!comparison.mirror || replaying || !event.isTrusted) return;
+  const mirrored = REPLAYS[event.type](event);
+  if (!mirrored) return;
+  for (const pane of comparison.panes) {
+    if (pane === source || !pane.doc) continue;
+    const target = findByPath(pane.doc, mirrored.path);
+    // What a pane does not show cannot be clicked, typed into or scrolled there either.
+    if (target && (target.nodeType !== Node.ELEMENT_NODE || target.getClientRects().length)) replay(() => mirrored.run(target));
+  }
+}
+
+const viewOf = (node) => (node.ownerDocument ?? node).defaultView;
+
+/**
+ * A click on an element of a pane, at the same relative spot as `event` on
+ * the box `from` (or at its middle). Disabled controls are left alone:
+ * dispatched clicks would still reach their listeners.
+ */
+function clickOn(target, event = null, from = null) {
+  if (target.closest(':disabled')) return;
+  const to = target.getBoundingClientRect();
+  const along = (clientAt, fromStart, fromSize, toStart, toSize) => toStart
+    + (fromSize ? ((clientAt - fromStart) / fromSize) * toSize : toSize / 2);
+  const view = viewOf(target);
+  target.dispatchEvent(new view.MouseEvent('click', {
+    bubbles: true,
+    cancelable: true,
+    composed: true,
+    view,
+    detail: event?.detail ?? 1,
+    clientX: event ? along(event.clientX, from.left, from.width, to.left, to.width) : to.left + to.width / 2,
+    clientY: event ? along(event.clientY, from.top, from.height, to.top, to.height) : to.top + to.height / 2,
+    ctrlKey: event?.ctrlKey ?? false,
+    shiftKey: event?.shiftKey ?? false,
+    altKey: event?.altKey ?? false,
+    metaKey: event?.metaKey ?? false,
+  }));
+}
+
+/** Gives a field of a pane a value and dispatches `types` on it, as typing or choosing there would. */
+function setField(target, value, types, event = null) {
+  if (target.disabled || target.readOnly || !('value' in target)) return;
+  if (target.value !== value) target.value = value;
+  const view = viewOf(target);
+  for (const type of types) {
+    target.dispatchEvent(type === 'input'
+      ? new view.InputEvent('input', { bubbles: true, composed: true, inputType: event?.inputType ?? '', data: event?.data ?? null })
+      : new view.Event(type, { bubbles: true }));
+  }
+}
+
+/** The lab bar's "Side by side" button of the single page: opens the comparison of the concepts. */
+function wireSideBySide() {
+  $('#compare-open').addEventListener('click', () => location.replace(comparisonAddress('concepts', labChoice(location.search))));
+}
+
 // ── Wiring ──
 
 for (const button of document.querySelectorAll('button[data-concept]')) {
@@ -3599,12 +4053,16 @@ wireTransmit();
 wireDaq();
 wireSniffer();
 wirePlots();
+wireSideBySide();
 
 // ── Start-up ──
 
-refreshViews('startUp');
-setConcept(concept);
-setState(SCENARIOS.includes(initial.get('scenario')) ? initial.get('scenario') : 'missing');
-// setNotice takes any unknown or missing value as 'none'.
-setNotice(initial.get('notice') ?? 'none');
+// An address that asks for a comparison shows it instead of the app frame.
+if (!startSideBySide()) {
+  refreshViews('startUp');
+  setConcept(concept);
+  setState(SCENARIOS.includes(initial.get('scenario')) ? initial.get('scenario') : 'missing');
+  // setNotice takes any unknown or missing value as 'none'.
+  setNotice(initial.get('notice') ?? 'none');
+}
 startHeartbeat();

@@ -284,4 +284,163 @@ export const CHECKS = [
       await assertArrived(page, png);
     },
   },
+  ...sideBySideChecks(),
 ];
+
+// ── Side by side ──
+
+/** The comparison at `search` is shown and all its panes have loaded and are watched. */
+function panesReady(search) {
+  const panes = document.querySelectorAll('.compare-pane');
+  return location.search === search && panes.length > 0 && [...panes].every((pane) => !pane.hasAttribute('aria-busy'));
+}
+
+/** Polls `fn(...args)` while the page may be between two documents (a click started a navigation). */
+async function untilLoaded(page, fn, what, args = []) {
+  const end = performance.now() + 15000;
+  for (;;) {
+    try {
+      if (await page.evaluate(fn, ...args)) return;
+    } catch {
+      // the old document is gone, the new one not there yet
+    }
+    if (performance.now() > end) assert.fail(`timed out waiting for ${what}`);
+    await sleep(25);
+  }
+}
+
+/** Loads a comparison and waits for its panes; `search` is the address it rewrites the query to. */
+async function openComparison(page, origin, query, search = query) {
+  await page.goto(`${origin}/${query}`);
+  await untilLoaded(page, panesReady, `the panes of ${query}`, [search]);
+}
+
+/** The frame of pane `n` (from 1), for the adapters' `click` and `type`. */
+const pane = (n) => ({ frame: `.compare-pane:nth-child(${n}) .compare-frame` });
+
+/** What each pane's page shows, read from the top document. */
+function paneStates() {
+  return [...document.querySelectorAll('.compare-frame')].map((frame) => {
+    const doc = frame.contentDocument;
+    const box = doc.scrollingElement;
+    const range = box.scrollHeight - box.clientHeight;
+    return {
+      scenario: doc.querySelector('#scenario').value,
+      listen: doc.querySelector('#listen').checked,
+      tab: doc.querySelector('.tabs [aria-selected="true"]').id,
+      filter: doc.querySelector('#sniffer-filter').value,
+      rows: doc.querySelectorAll('#sniffer-rows tr').length,
+      scrolled: range > 0 ? Math.round((100 * box.scrollTop) / range) : null,
+    };
+  });
+}
+
+/** Polls the panes' states until `test` holds for them, and returns them. */
+async function untilPanes(page, test, what) {
+  const end = performance.now() + 15000;
+  for (;;) {
+    const states = await page.evaluate(paneStates);
+    if (test(states)) return states;
+    if (performance.now() > end) assert.fail(`timed out waiting for ${what}: ${JSON.stringify(states)}`);
+    await sleep(25);
+  }
+}
+
+/**
+ * The comparison's layout once every caption names the width its pane's page
+ * is laid out at (and the scale when smaller); null until then.
+ */
+function paneLayout(scaled) {
+  const root = document.documentElement;
+  const panes = [...document.querySelectorAll('.compare-pane')].map((p) => {
+    const view = p.querySelector('.compare-view');
+    const frame = p.querySelector('.compare-frame');
+    const box = frame.getBoundingClientRect();
+    const laidOut = frame.contentWindow.innerWidth;
+    const scale = view.clientWidth / laidOut;
+    return {
+      laidOut,
+      named: p.querySelector('.compare-size').textContent === `${laidOut} px${scaled || scale < 1 ? ` · ${Math.round(100 * scale)} %` : ''}`,
+      fits: Math.abs(view.clientWidth - box.width) <= 1 && Math.abs(view.clientHeight - box.height) <= 1,
+      top: Math.round(p.getBoundingClientRect().top),
+    };
+  });
+  if (!panes.every((p) => p.named)) return null;
+  return {
+    count: panes.length,
+    rows: new Set(panes.map((p) => p.top)).size,
+    spill: Math.max(root.scrollWidth, document.body.scrollWidth) - root.clientWidth,
+    fits: panes.every((p) => p.fits),
+    laidOut: panes.map((p) => p.laidOut),
+  };
+}
+
+function sideBySideChecks() {
+  return [
+    {
+      name: 'side by side: each mode\'s panes at 1280 and 1600 px, without horizontal overflow, each page as wide as its caption says',
+      async run(page, { origin }) {
+        // mode, panes, rows at 1280 and at 1600 px
+        const modes = [['concepts', 3, 1, 1], ['scenarios', 5, 2, 2], ['widths', 3, 1, 1]];
+        for (const width of [1600, 1280]) {
+          await page.resize(width, 1000);
+          for (const [mode, count, ...rows] of modes) {
+            await openComparison(page, origin, `?compare=${mode}&concept=studio&scenario=live`,
+              mode === 'concepts' ? '?compare=concepts&scenario=live' : mode === 'scenarios' ? '?compare=scenarios&concept=studio' : undefined);
+            const found = await until(page, paneLayout, `${mode} captions at ${width} px`, [mode === 'widths']);
+            assert.deepEqual([found.count, found.rows, found.spill, found.fits], [count, rows[width === 1280 ? 0 : 1], 0, true],
+              `${mode} at ${width} px: ${JSON.stringify(found)}`);
+            assert.deepEqual(found.laidOut, mode === 'widths' ? [800, 1280, 1920] : Array(count).fill(found.laidOut[0]));
+            assert.ok(found.laidOut[0] >= 600, `${mode} at ${width} px laid out ${found.laidOut[0]} px wide`);
+          }
+        }
+        await page.resize(WIDTHS[0], 1000);
+      },
+    },
+    {
+      name: 'side by side: a label\'s checkbox, Connect, a tab, keystrokes and a scroll in one pane happen once in every pane; not with mirroring off',
+      async run(page, { origin }) {
+        await page.resize(WIDTHS[0], 1000);
+        await openComparison(page, origin, '?compare=concepts&scenario=ready');
+        // The label passes the click on to its checkbox; mirrored twice, it would tick and untick.
+        await page.click('label:has(#listen)', pane(1));
+        await page.click('#connect', pane(2));
+        await untilPanes(page, (states) => states.every((state) => state.scenario === 'live'), 'every pane live');
+        await page.click('#tab-sniffer', pane(3));
+        await page.type('#sniffer-filter', '0x18', pane(1));
+        let states = await untilPanes(page, (all) => all.every((state) => state.filter === '0x18'), 'the mirrored filter');
+        assert.ok(states[0].rows > 0 && states[0].rows < 6, `${states[0].rows} rows match 0x18`);
+        assert.deepEqual(states.map(({ scrolled, ...state }) => state),
+          Array(3).fill({ scenario: 'live', listen: true, tab: 'tab-sniffer', filter: '0x18', rows: states[0].rows }));
+
+        await page.evaluate(() => {
+          const box = document.querySelector('.compare-frame').contentDocument.scrollingElement;
+          box.scrollTop = (box.scrollHeight - box.clientHeight) / 2;
+        });
+        states = await untilPanes(page, (all) => all.slice(1).some((state) => state.scrolled !== null)
+          && all.every((state) => state.scrolled === null || Math.abs(state.scrolled - 50) <= 2), 'the mirrored scroll');
+        assert.equal(states[0].scrolled, 50);
+
+        await page.click('#compare-mirror');
+        await page.click('#tab-daq', pane(1));
+        await untilPanes(page, (all) => all[0].tab === 'tab-daq', 'the first pane on DAQ');
+        assert.deepEqual((await page.evaluate(paneStates)).map((state) => state.tab), ['tab-daq', 'tab-sniffer', 'tab-sniffer']);
+      },
+    },
+    {
+      name: 'side by side opens from the lab bar with the current choice and closes to the first pane\'s',
+      async run(page, { origin }) {
+        await openLab(page, origin, '?concept=bench&scenario=error');
+        await page.click('#compare-open');
+        await untilLoaded(page, panesReady, 'the comparison', ['?compare=concepts&scenario=error']);
+        const captions = await page.evaluate(() => [...document.querySelectorAll('.compare-caption')]
+          .map((caption) => [...caption.children].slice(0, 2).map((part) => part.textContent).join(' ')));
+        assert.deepEqual(captions, ['A Dark studio · Connection failure · No notice', 'B Light workbench · Connection failure · No notice',
+          'C Wide console · Connection failure · No notice']);
+        await page.click('#compare-close');
+        await untilLoaded(page, () => location.search === '?concept=studio&scenario=error' && !document.querySelector('.compare')
+          && document.querySelector('#connection-status').childNodes.length > 0, 'the single page');
+      },
+    },
+  ];
+}

@@ -26,7 +26,9 @@ export async function launch({ downloads }) {
         goto: (url) => page.goto(url),
         resize: (width, height) => page.setViewportSize({ width, height }),
         evaluate: (fn, ...args) => page.evaluate(expression(fn, args)),
-        click: (selector) => page.click(selector),
+        // With `frame`, the selector is looked up in the document of the frame element it names.
+        click: (selector, { frame } = {}) => (frame ? page.frameLocator(frame).locator(selector).click() : page.click(selector)),
+        type: (selector, text, { frame } = {}) => (frame ? page.frameLocator(frame) : page).locator(selector).pressSequentially(text),
         press: (chord) => page.keyboard.press(chord),
         async drag(selector, dx, dy) {
           const box = await page.locator(selector).boundingBox();

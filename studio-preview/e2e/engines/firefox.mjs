@@ -31,6 +31,8 @@ export async function launch({ downloads }) {
       const page = await browser.newPage();
       await page.setViewport({ width: 1400, height: 1000 });
       const errors = [];
+      // The page, or the document of the frame element `frame` names.
+      const within = async (frame) => (frame ? (await page.$(frame)).contentFrame() : page);
       page.on('pageerror', (error) => errors.push(pageErrorText(error.message)));
       page.on('console', (message) => message.type() === 'error' && errors.push(`console: ${message.text()}`));
       return {
@@ -43,7 +45,23 @@ export async function launch({ downloads }) {
         goto: (url) => page.goto(url),
         resize: (width, height) => page.setViewport({ width, height }),
         evaluate: (fn, ...args) => page.evaluate(expression(fn, args)),
-        click: (selector) => page.click(selector),
+        async click(selector, { frame } = {}) {
+          if (!frame) return page.click(selector);
+          // Puppeteer places a click in a frame by the frame's box as laid out, not as drawn: in a
+          // scaled frame it would land elsewhere. The element's middle as drawn, from the top document:
+          const [x, y] = await page.evaluate((frameSelector, elementSelector) => {
+            const holder = document.querySelector(frameSelector);
+            const drawn = holder.getBoundingClientRect();
+            const scale = drawn.width / holder.offsetWidth;
+            const target = holder.contentDocument.querySelector(elementSelector);
+            target.scrollIntoView({ block: 'nearest' });
+            const box = target.getBoundingClientRect();
+            return [drawn.left + (holder.clientLeft + box.left + box.width / 2) * scale,
+              drawn.top + (holder.clientTop + box.top + box.height / 2) * scale];
+          }, frame, selector);
+          return page.mouse.click(x, y);
+        },
+        type: async (selector, text, { frame } = {}) => (await within(frame)).type(selector, text),
         async press(chord) {
           const keys = chordKeys(chord);
           const held = keys.slice(0, -1);

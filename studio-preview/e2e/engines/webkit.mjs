@@ -24,6 +24,8 @@ const WEBDRIVER_KEYS = {
   Backspace: '\uE003', Tab: '\uE004', Enter: '\uE007', Shift: '\uE008', Escape: '\uE00C',
   End: '\uE010', Home: '\uE011', ArrowLeft: '\uE012', ArrowUp: '\uE013', ArrowRight: '\uE014', ArrowDown: '\uE015',
 };
+/** The key of an element reference in W3C WebDriver. */
+const ELEMENT = 'element-6066-11e4-a52e-4f735466cecf';
 
 /** A loopback port that was free a moment ago. */
 async function freePort() {
@@ -100,6 +102,16 @@ export async function launch({ downloads }) {
     const found = await call('POST', `${session}/element`, { using: 'css selector', value: selector });
     return Object.values(found)[0];
   };
+  // Runs `action` with the driver in the document of the frame element `frame` names (when given).
+  const within = async (frame, action) => {
+    if (!frame) return action();
+    await call('POST', `${session}/frame`, { id: { [ELEMENT]: await element(frame) } });
+    try {
+      return await action();
+    } finally {
+      await call('POST', `${session}/frame/parent`, {});
+    }
+  };
   let open = false;
   return {
     async newPage() {
@@ -153,12 +165,15 @@ export async function launch({ downloads }) {
           throw new Error(`WebKit viewport did not reach ${width}×${height}, but ${reached.join('×')}`);
         },
         evaluate,
-        async click(selector) {
+        click: (selector, { frame } = {}) => within(frame, async () => {
           await call('POST', `${session}/element/${await element(selector)}/click`, {});
-        },
+        }),
+        type: (selector, text, { frame } = {}) => within(frame, async () => {
+          await call('POST', `${session}/element/${await element(selector)}/value`, { text });
+        }),
         async drag(selector, dx, dy) {
           await evaluate((s) => document.querySelector(s).scrollIntoView({ block: 'center' }), selector);
-          const origin = { 'element-6066-11e4-a52e-4f735466cecf': await element(selector) };
+          const origin = { [ELEMENT]: await element(selector) };
           await call('POST', `${session}/actions`, {
             actions: [{
               type: 'pointer', id: 'mouse', parameters: { pointerType: 'mouse' }, actions: [
