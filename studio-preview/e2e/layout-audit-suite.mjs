@@ -139,7 +139,8 @@ export function layoutAuditSuite(adapter, {
     });
     const noErrors = async () => assert.deepEqual(await env.page.errors(), [], 'page errors');
 
-    it(`holds together with the start-up data (${startUp.tabs.length} tabs, ${startUp.widths.join(', ')} px)`, async () => {
+    const tabsNamed = (tabs) => (tabs.length === TABS.length ? 'every tab' : `the ${tabs.join(', ')} tab${tabs.length > 1 ? 's' : ''}`);
+    it(`holds together with the start-up data (${tabsNamed(startUp.tabs)}, ${startUp.widths.join(', ')} px)`, async () => {
       assert.deepEqual(summary(await auditAll(env.page, startUp)), []);
       await noErrors();
     });
@@ -185,7 +186,7 @@ export function layoutAuditSuite(adapter, {
       assert.deepEqual(steps, []);
     });
 
-    it(`holds together with the sidebar collapsed, the collapse button covering nothing (${collapsed.widths.join(', ')} px)`, async () => {
+    it(`holds together with the sidebar collapsed, the collapse button covering nothing (${tabsNamed(collapsed.tabs)}, ${collapsed.widths.join(', ')} px)`, async () => {
       await env.page.evaluate(() => document.querySelector('#sidebar-toggle').click());
       assert.equal(await env.page.evaluate(() => document.querySelector('.app').dataset.sidebar), 'collapsed');
       assert.deepEqual(summary(await auditAll(env.page, collapsed)), []);

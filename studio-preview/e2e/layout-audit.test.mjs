@@ -4,8 +4,8 @@
 // with, and the focus rings.
 
 import assert from 'node:assert/strict';
-import { after, before, describe, it } from 'node:test';
-import { launchBrowser, openLab, startLauncher } from './fixture.mjs';
+import { describe, it } from 'node:test';
+import { openLab, useLab } from './fixture.mjs';
 import { findLayoutFaults } from './text-boxes.mjs';
 import { showTab } from './busy-state.mjs';
 import { HEIGHT, WIDTHS, chartSizesTo, layoutAuditSuite } from './layout-audit-suite.mjs';
@@ -15,16 +15,8 @@ layoutAuditSuite(chromium, { widths: [600, ...WIDTHS] });
 
 // The audit's own test, the fonts Chromium reports drawing with and the focus
 // rings need one engine only: Chromium, driven directly.
-const env = {};
 describe('in Chromium alone', () => {
-  before(async () => {
-    env.launcher = await startLauncher();
-    env.browser = await launchBrowser();
-  });
-  after(async () => {
-    await env.browser?.close();
-    await env.launcher?.stop();
-  });
+  const env = useLab();
 
   describe('the audit itself', () => {
     it('finds overprinted, clipped, stray, uneven and overflowing boxes on a page made to fail', async () => {
