@@ -82,8 +82,9 @@ describe('in Chromium alone', () => {
       const { context, page } = await openLab(env.browser, env.launcher, { query: '?scenario=live', viewport: { width: 1280, height: HEIGHT } });
       try {
         await page.evaluate(showTab, 'plots');
-        // The panel narrows over a quarter of a second in the light concept.
-        await page.addStyleTag({ content: '#plots-panel { transition: padding-right 0.25s linear; } .app[data-concept="bench"] #plots-panel { padding-right: 200px; }' });
+        // The panel narrows over two seconds in the light concept: long enough
+        // for several frames to be drawn on the way, however slow the machine.
+        await page.addStyleTag({ content: '#plots-panel { transition: padding-right 2s linear; } .app[data-concept="bench"] #plots-panel { padding-right: 200px; }' });
         const sizes = await page.evaluate(chartSizesTo, 'bench');
         assert.ok(sizes.length > 3, sizes.join(' → '));
         const [first, last] = [sizes[0], sizes.at(-1)].map((size) => Number(size.split('×')[0]));
