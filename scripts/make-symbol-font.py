@@ -37,6 +37,10 @@ SOURCES = [
     (0xFF0B, "/usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf",
      "Droid Sans Fallback", "Apache License 2.0"),
 ]
+# Both glyphs are drawn a quarter larger than their fonts have them: at the
+# size of the text beside them the arrow is as narrow as "!" and the plus
+# smaller than the text's own "+".
+SIZE_ADJUST = 125
 BEGIN = "/* symbol-font:begin */"
 END = "/* symbol-font:end */"
 STYLESHEET = pathlib.Path(__file__).resolve().parent.parent / "studio-preview/web/style.css"
@@ -73,10 +77,12 @@ def font_face_rules() -> str:
             f'  font-family: "{FAMILY}";',
             f'  src: url("data:font/woff;base64,{data}") format("woff");',
             f"  unicode-range: U+{code_point:04X};",
+            f"  size-adjust: {SIZE_ADJUST}%;",
             # No taller than the UI face's own line: a label's height does not
-            # change when the glyph arrives.
-            "  ascent-override: 90%;",
-            "  descent-override: 22%;",
+            # change when the glyph arrives. The overrides are scaled by
+            # size-adjust too, hence divided by it here.
+            f"  ascent-override: {90 * 100 / SIZE_ADJUST:g}%;",
+            f"  descent-override: {22 * 100 / SIZE_ADJUST:g}%;",
             "  line-gap-override: 0%;",
             "}",
         ]

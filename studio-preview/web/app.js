@@ -287,6 +287,11 @@ function updateUrl() {
 function setConcept(value) {
   concept = value;
   $('.app').dataset.concept = value;
+  // The workspace's column template animates, but two concepts' templates do
+  // not blend: half-way the main area would sit in the other concept's
+  // sidebar column, and the chart would be drawn at that width. A concept's
+  // layout takes the other's place in one step.
+  for (const animation of $('.workspace').getAnimations()) animation.finish();
   $('#concept-description').textContent = descriptions[value] ?? '';
   for (const button of document.querySelectorAll('button[data-concept]')) {
     button.setAttribute('aria-pressed', String(button.dataset.concept === value));

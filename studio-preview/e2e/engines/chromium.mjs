@@ -38,7 +38,7 @@ export async function launch({ downloads }) {
           await page.mouse.move(x + dx, y + dy, { steps: 4 });
           await page.mouse.up();
         },
-        screenshot: (path) => page.screenshot({ path }),
+        screenshot: (path, { fullPage = false } = {}) => page.screenshot({ path, fullPage }),
         close: () => context.close(),
       };
     },

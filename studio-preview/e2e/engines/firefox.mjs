@@ -77,7 +77,7 @@ export async function launch({ downloads }) {
           await page.mouse.move(x + dx, y + dy, { steps: 4 });
           await page.mouse.up();
         },
-        screenshot: (file) => page.screenshot({ path: file }),
+        screenshot: (file, { fullPage = false } = {}) => page.screenshot({ path: file, fullPage }),
         close: () => page.close(),
       };
     },
