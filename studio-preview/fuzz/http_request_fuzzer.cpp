@@ -20,13 +20,13 @@
 // inputs a minute would otherwise run out of ephemeral ports (closed TCP connections linger).
 
 #include "http_connection.hpp"
+#include "http_parser.hpp"
 
 #include <algorithm>
 #include <array>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
-#include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <cstdint>
 #include <cstdio>

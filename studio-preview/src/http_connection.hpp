@@ -2,6 +2,7 @@
 
 #include "connection_manager.hpp"
 #include "http_date.hpp"
+#include "http_parser.hpp"
 #include "routes.hpp"
 
 #include <array>
@@ -10,7 +11,6 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <chrono>
 #include <cstdint>

@@ -3,6 +3,7 @@
 
 #include "connection_manager.hpp"
 #include "http_connection.hpp"
+#include "http_parser.hpp"
 #include "routes.hpp"
 
 #include <array>
@@ -10,7 +11,6 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
-#include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <chrono>
 #include <gtest/gtest.h>

@@ -3,10 +3,10 @@
 // Answers as a client reads them: the pieces a connection writes, joined and parsed by Beast.
 
 #include "http_connection.hpp"
+#include "http_parser.hpp"
 #include "response.hpp"
 
 #include <boost/asio/buffer.hpp>
-#include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <gtest/gtest.h>
 #include <string>
