@@ -30,6 +30,7 @@ PROFILE=${BENCH_PROFILE:-1}
 START_RUNS=${BENCH_START_RUNS:-20}
 IDLE_SECONDS=${BENCH_IDLE_SECONDS:-30}
 QUIET_WAIT=${BENCH_QUIET_WAIT:-120}
+QUIET_STEP=$((QUIET_WAIT < 60 ? QUIET_WAIT : 60)) # the wait before each step
 WORKERS=$(nproc)
 
 log() { printf '[bench] %s\n' "$*" >&2; }
@@ -273,7 +274,7 @@ log "content served: $content_check"
 # ---------------------------------------------------------------------------------------------
 # 2. Idle life: resident memory and CPU time over IDLE_SECONDS, with a ping every 5 s, side by side.
 
-wait_quiet 60
+wait_quiet "$QUIET_STEP"
 declare -A MEMBERS RSS PSS IDLE_CPU LOADED_RSS
 for who in "${SERVERS[@]}"; do MEMBERS[$who]=$(family "${PID[$who]}" | tr '\n' ' '); done
 declare -A NS0
@@ -322,7 +323,7 @@ for ((r = 0; r < ROUNDS; r++)); do
             for who in "${order[@]}"; do
                 out="$TMP/wrk.txt"
                 for ((try = 0; ; try++)); do
-                    wait_quiet $((QUIET_WAIT < 60 ? QUIET_WAIT : 60))
+                    wait_quiet "$QUIET_STEP"
                     pre=$BUSY
                     log "round $((r + 1))/$ROUNDS: wrk -t${shape%x*} -c${shape#*x} $path on ${NAME[$who]}"
                     run_fg wrk -t"${shape%x*}" -c"${shape#*x}" -d"$WRK_DURATION" --latency "$(url "$who" "$path")" >"$out" 2>&1
@@ -395,6 +396,7 @@ for pid in "${PIDS[@]}"; do stop_pid "$pid" TERM; done
 NP=$(free_port)
 write_nginx_conf "$NP" "$TMP/nginx-start"
 start_launcher L
+start_pinger L # the fetches alone do not keep its watchdog content
 FETCH_PORT=${PORT[L]}
 # hyperfine splits each command line as a shell would.
 declare -A START_CMD=([L]=$(printf '%q ' "$START_FETCH_STOP" launcher "$BIN")
@@ -405,7 +407,7 @@ declare -A START
 START_SERVERS=("${SERVERS[@]}" F)
 NAME[F]="fetch alone"
 for ((r = 0; r < ROUNDS; r++)); do
-    wait_quiet $((QUIET_WAIT < 60 ? QUIET_WAIT : 60))
+    wait_quiet "$QUIET_STEP"
     order=("${START_SERVERS[@]:r % ${#START_SERVERS[@]}}" "${START_SERVERS[@]:0:r % ${#START_SERVERS[@]}}")
     cmds=()
     for who in "${order[@]}"; do cmds+=(-n "$who" "${START_CMD[$who]}"); done
@@ -416,7 +418,7 @@ for ((r = 0; r < ROUNDS; r++)); do
     while read -r who m; do START[$who]+="$(awk -v s="$m" 'BEGIN { printf "%.3f", s * 1000 }') "; done < <(
         awk '/"command":/ { gsub(/[",]/, "", $2); who = $2 } /"median":/ { gsub(/,/, "", $2); print who, $2 }' "$TMP/start.json")
 done
-stop_pid "${PID[L]}" INT
+for pid in "${PIDS[@]}"; do stop_pid "$pid" TERM; done
 
 # ---------------------------------------------------------------------------------------------
 # 5. Stripped binary sizes (nginx's is the Debian binary, stripped likewise; shared system
