@@ -134,7 +134,7 @@ check_first_build() {
         fail "the executable's version information carries no product version ('$carried')"
     version=${carried#v}
     [ "$version" = "$project" ] || fail "the executable carries $carried but the project's version is" \
-        "$project (studio-preview/windows/studio-preview.rc and CMakeLists.txt disagree)"
+        "$project (the resources were not made from CMakeLists.txt's version)"
 
     prepare_wine
     local web="$first/src/studio-preview/web" linux_check windows_check checks_ok=true

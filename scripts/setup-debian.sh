@@ -8,6 +8,8 @@
 #   scripts/setup-debian.sh windows – the build set, plus MinGW-w64 and Wine: cross-build the
 #                                     Windows executable and run it
 #   scripts/setup-debian.sh release – the windows set, plus curl to try what was built
+#   scripts/setup-debian.sh bench   – the build set, plus nginx, wrk, hyperfine, curl and perf for
+#                                     bench/launcher-vs-nginx.sh (nginx is not started as a service)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,6 +27,9 @@ fi
 if [ "$what" = release ]; then
     packages+=(curl)
 fi
+if [ "$what" = bench ]; then
+    packages+=(nginx-light wrk hyperfine curl linux-perf)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -32,6 +37,12 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
+    # The bench starts nginx itself; its package must not start one on port 80.
+    if [ "$what" = bench ] && [ ! -e /usr/sbin/policy-rc.d ] && [ "$(id -u)" -eq 0 ]; then
+        printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d
+        chmod 755 /usr/sbin/policy-rc.d
+        trap 'rm -f /usr/sbin/policy-rc.d' EXIT
+    fi
     if [ "$(id -u)" -eq 0 ]; then
         apt-get update -qq
         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"

@@ -20,13 +20,13 @@
 // inputs a minute would otherwise run out of ephemeral ports (closed TCP connections linger).
 
 #include "http_connection.hpp"
+#include "http_parser.hpp"
 
 #include <algorithm>
 #include <array>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
-#include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <cstdint>
 #include <cstdio>
@@ -49,6 +49,7 @@ struct World {
     std::shared_ptr<const studio::Router> router = std::make_shared<const studio::Router>(
         studio::HeartbeatState::create(studio::SteadyClock::now()));
     studio::DateCache dates;
+    studio::ConnectionManager connections;
 };
 
 World& world() {
@@ -164,10 +165,8 @@ std::string serve(std::string_view bytes, const std::vector<std::size_t>& piece_
     asio::ip::tcp::socket server(w.io);
     server.assign(asio::ip::tcp::v4(), ends[1]);
 
-    auto connection =
-        std::make_shared<studio::HttpConnection>(std::move(server), w.router, w.dates);
-    connection->start();
-    connection.reset();
+    w.connections.start(
+        std::make_shared<studio::HttpConnection>(std::move(server), w.router, w.dates));
 
     std::string output;
     std::array<char, 8192> chunk{};
@@ -210,6 +209,9 @@ std::string serve(std::string_view bytes, const std::vector<std::size_t>& piece_
     client.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
     w.io.restart();
     w.io.run();
+    if (w.connections.open_count() != 0) {
+        fail("the connection was left open with nothing to wait for", output);
+    }
     return output;
 }
 

@@ -6,7 +6,7 @@ namespace studio {
 
 void ConnectionManager::start(std::shared_ptr<HttpConnection> connection) {
     open_.push_front(connection);
-    connection->start(this, open_.begin());
+    connection->start(*this, open_.begin());
     if (stopping_) {
         connection->stop();
     }

@@ -25,8 +25,7 @@ public:
     // Called by a connection when it has closed.
     void remove(Handle handle);
 
-    std::size_t open() const noexcept { return open_.size(); }
-    bool stopping() const noexcept { return stopping_; }
+    std::size_t open_count() const noexcept { return open_.size(); }
 
 private:
     std::list<std::shared_ptr<HttpConnection>> open_;

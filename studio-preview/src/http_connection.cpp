@@ -1,6 +1,8 @@
 #include "http_connection.hpp"
 
 #include <boost/asio/write.hpp>
+#include <boost/beast/core/buffer_traits.hpp>
+#include <boost/beast/core/buffers_suffix.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/verb.hpp>
 
@@ -91,13 +93,8 @@ HttpConnection::HttpConnection(asio::ip::tcp::socket socket, std::shared_ptr<con
     : socket_(std::move(socket)), deadline_(socket_.get_executor()), router_(std::move(router)),
       dates_(dates), idle_timer_(socket_.get_executor()), idle_timeout_(idle_timeout) {}
 
-HttpConnection::~HttpConnection() {
-    beast::error_code ec;
-    socket_.close(ec);
-}
-
-void HttpConnection::start(ConnectionManager* manager, ConnectionManager::Handle handle) {
-    manager_ = manager;
+void HttpConnection::start(ConnectionManager& manager, ConnectionManager::Handle handle) {
+    manager_ = &manager;
     handle_ = handle;
     beast::error_code ec;
     // Answers are written at once where the socket takes them, and their last segment must not
@@ -221,11 +218,11 @@ void HttpConnection::serve_buffered() {
             router_->handle(method, std::string_view(req.target().data(), req.target().size()));
         const bool keep_alive = req.keep_alive() && !stopping_;
         parser_.reset();
-        if (!answer(response, version, keep_alive, method == Method::head,
-                    keep_alive ? AfterWrite::carry_on : AfterWrite::close)) {
-            return; // written in the background; on_written carries on
+        const auto after = keep_alive ? AfterWrite::carry_on : AfterWrite::close;
+        if (answer(response, version, keep_alive, method == Method::head, after) != Sent::whole) {
+            return; // closed, or on_written carries on once the rest is out
         }
-        if (!keep_alive) {
+        if (after == AfterWrite::close) {
             close();
             return;
         }
@@ -251,49 +248,34 @@ std::optional<unsigned> HttpConnection::over_limit(bool waiting) const {
     return std::nullopt;
 }
 
-bool HttpConnection::answer(const Response& response, unsigned version, bool keep_alive,
-                            bool head_only, AfterWrite after) {
+HttpConnection::Sent HttpConnection::answer(const Response& response, unsigned version,
+                                            bool keep_alive, bool head_only, AfterWrite after) {
     const auto date = dates_.head_end();
     date.copy(date_field_.data(), date.size());
     pieces_ = answer_pieces(response, version, keep_alive, head_only,
                             std::string_view(date_field_.data(), date.size()));
-    first_piece_ = 0;
     after_write_ = after;
+    return send(std::span<const asio::const_buffer>(pieces_.parts.data(), pieces_.count));
+}
 
+HttpConnection::Sent HttpConnection::send(std::span<const asio::const_buffer> buffers) {
     // Whatever the socket takes now, without waiting.
     beast::error_code ec;
-    for (;;) {
-        const std::span<const asio::const_buffer> rest(pieces_.parts.data() + first_piece_,
-                                                       pieces_.count - first_piece_);
-        auto n = socket_.write_some(rest, ec);
-        while (n > 0 && first_piece_ < pieces_.count) {
-            auto& piece = pieces_.parts[first_piece_];
-            const auto taken = std::min(n, piece.size());
-            piece += taken;
-            n -= taken;
-            if (piece.size() == 0) {
-                ++first_piece_;
-            }
-        }
-        if (first_piece_ == pieces_.count) {
-            return true;
-        }
-        if (ec) {
-            break;
-        }
+    beast::buffers_suffix<std::span<const asio::const_buffer>> rest(buffers);
+    rest.consume(socket_.write_some(buffers, ec));
+    if (beast::buffer_bytes(rest) == 0) {
+        return Sent::whole;
     }
-    if (ec != asio::error::would_block && ec != asio::error::try_again) {
+    if (ec && ec != asio::error::would_block && ec != asio::error::try_again) {
         close();
-        return false;
+        return Sent::closed;
     }
     // The rest as the client reads it, within the write timeout.
     arm_deadline(response_write_timeout);
-    asio::async_write(
-        socket_,
-        std::span<const asio::const_buffer>(pieces_.parts.data() + first_piece_,
-                                            pieces_.count - first_piece_),
-        [self = shared_from_this()](beast::error_code e, std::size_t) { self->on_written(e); });
-    return false;
+    asio::async_write(socket_, rest, [self = shared_from_this()](beast::error_code e, std::size_t) {
+        self->on_written(e);
+    });
+    return Sent::queued;
 }
 
 void HttpConnection::on_written(const beast::error_code& ec) {
@@ -305,6 +287,10 @@ void HttpConnection::on_written(const beast::error_code& ec) {
         close();
         return;
     }
+    after_written();
+}
+
+void HttpConnection::after_written() {
     switch (after_write_) {
     case AfterWrite::linger:
         linger_close();
@@ -326,7 +312,7 @@ void HttpConnection::refuse(unsigned status) {
     // A malformed request never reaches the routes; its answer closes the connection.
     disarm_deadline();
     parser_.reset();
-    if (answer(router_->refused(status), 11, false, false, AfterWrite::linger)) {
+    if (answer(router_->refused(status), 11, false, false, AfterWrite::linger) == Sent::whole) {
         linger_close();
     }
 }
@@ -341,11 +327,8 @@ void HttpConnection::close() {
     beast::error_code ec;
     socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
     socket_.close(ec);
-    if (manager_ != nullptr) {
-        const auto keep = shared_from_this(); // the manager may hold the last reference
-        auto* manager = std::exchange(manager_, nullptr);
-        manager->remove(handle_);
-    }
+    const auto keep = shared_from_this(); // the manager may hold the last reference
+    manager_->remove(handle_);
 }
 
 void HttpConnection::linger_close() {
@@ -364,7 +347,7 @@ void HttpConnection::linger_close() {
 
 void HttpConnection::discard_until_closed() {
     buffer_.clear();
-    socket_.async_read_some(buffer_.prepare(8192),
+    socket_.async_read_some(buffer_.prepare(read_chunk),
                             [self = shared_from_this()](beast::error_code e, std::size_t) {
                                 if (e || self->closed_) {
                                     self->close();

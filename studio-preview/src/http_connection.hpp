@@ -2,6 +2,7 @@
 
 #include "connection_manager.hpp"
 #include "http_date.hpp"
+#include "http_parser.hpp"
 #include "routes.hpp"
 
 #include <array>
@@ -10,7 +11,6 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <chrono>
 #include <cstdint>
@@ -66,26 +66,32 @@ public:
     HttpConnection(boost::asio::ip::tcp::socket socket, std::shared_ptr<const Router> router,
                    DateCache& dates,
                    std::chrono::steady_clock::duration idle_timeout = idle_connection_timeout);
-    ~HttpConnection();
 
     HttpConnection(const HttpConnection&) = delete;
     HttpConnection& operator=(const HttpConnection&) = delete;
 
-    // Begins reading. The manager, when there is one, is told when the connection has closed.
-    void start(ConnectionManager* manager = nullptr, ConnectionManager::Handle handle = {});
+    // Begins reading. The manager holds the connection under handle and is told when it closes.
+    void start(ConnectionManager& manager, ConnectionManager::Handle handle);
     void stop();
 
 private:
+    // What happens once an answer is out: wait for the next request, close, or close after
+    // swallowing what the client still sends.
     enum class AfterWrite { carry_on, close, linger };
+    // How far an answer got at once: all of it, the rest queued to be written as the client
+    // reads, or nothing more because the connection has closed on an error.
+    enum class Sent { whole, queued, closed };
 
     void read_more();
     void wait_for_more();
     void on_read(const boost::beast::error_code& ec, std::size_t n);
     void serve_buffered();
     std::optional<unsigned> over_limit(bool waiting) const;
-    bool answer(const Response& response, unsigned version, bool keep_alive, bool head_only,
+    Sent answer(const Response& response, unsigned version, bool keep_alive, bool head_only,
                 AfterWrite after);
+    Sent send(std::span<const boost::asio::const_buffer> buffers);
     void on_written(const boost::beast::error_code& ec);
+    void after_written();
     void refuse(unsigned status);
     void close();
     void linger_close();
@@ -107,8 +113,8 @@ private:
     ConnectionManager* manager_ = nullptr;
     ConnectionManager::Handle handle_{};
 
+    // The answer being written; its pieces point into the router's answers and date_field_.
     AnswerPieces pieces_;
-    std::size_t first_piece_ = 0;
     std::array<char, 64> date_field_{};
     AfterWrite after_write_ = AfterWrite::carry_on;
 

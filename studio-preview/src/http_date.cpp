@@ -44,8 +44,4 @@ std::string_view DateCache::head_end() {
     return {line_.data(), line_.size()};
 }
 
-std::string_view DateCache::now() {
-    return head_end().substr(prefix_.size(), 29);
-}
-
 } // namespace studio

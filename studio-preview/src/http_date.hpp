@@ -18,8 +18,6 @@ public:
 
     // "Date: <IMF-fixdate>\r\n\r\n": the last field of the head and the blank line after it.
     std::string_view head_end();
-    // The date alone, as in the last head_end().
-    std::string_view now();
 
 private:
     static constexpr std::string_view prefix_ = "Date: ";

@@ -1,12 +1,12 @@
 // The launcher's entry point: the start-up sequence, step by step, and the exit status.
 
 #include "heartbeat.hpp"
-#include "io_context_pool.hpp"
 #include "launch_options.hpp"
 #include "platform/platform.hpp"
 #include "preview_server.hpp"
 #include "routes.hpp"
 #include "shutdown_signal.hpp"
+#include "worker_pool.hpp"
 
 #include <algorithm>
 #include <boost/asio/io_context.hpp>
@@ -39,10 +39,10 @@ int main(int argc, char** argv) {
     studio::platform::prepare_process();
 
     // 1. The worker pool, and the main thread's own context for the accept loop.
-    std::unique_ptr<studio::IoContextPool> pool;
+    std::unique_ptr<studio::WorkerPool> pool;
     std::optional<asio::io_context> main_context;
     try {
-        pool = std::make_unique<studio::IoContextPool>(worker_threads());
+        pool = std::make_unique<studio::WorkerPool>(worker_threads());
         main_context.emplace(1);
     } catch (const std::exception& e) {
         fatal("Failed building the Runtime", e.what());
@@ -95,10 +95,11 @@ int main(int argc, char** argv) {
     // 10. The router and the shutdown signal.
     auto router = std::make_shared<const studio::Router>(heartbeat);
     auto shutdown =
-        std::make_shared<studio::ShutdownSignal>(pool->context(0).get_executor(), heartbeat);
+        std::make_shared<studio::ShutdownSignal>((*pool)[0].context.get_executor(), heartbeat);
     heartbeat.reset();
 
-    // 11. Serve until the signal fires and every connection has closed.
+    // 11. Serve until the signal fires and every connection has closed; the workers' threads
+    //     have ended when it returns.
     {
         studio::PreviewServer server(*main_context, *pool, std::move(listener), std::move(router),
                                      std::move(shutdown));
@@ -108,6 +109,5 @@ int main(int argc, char** argv) {
     }
 
     // 12. Done.
-    pool->stop();
     return 0;
 }

@@ -16,15 +16,11 @@ AcceptRetry accept_retry_for(const boost::system::error_code& ec) noexcept {
     return AcceptRetry::after_pause;
 }
 
-PreviewServer::PreviewServer(asio::io_context& main_context, IoContextPool& workers,
+PreviewServer::PreviewServer(asio::io_context& main_context, WorkerPool& workers,
                              asio::ip::tcp::acceptor listener, std::shared_ptr<const Router> router,
                              std::shared_ptr<ShutdownSignal> shutdown)
     : main_(main_context), workers_(workers), listener_(std::move(listener)),
-      retry_timer_(main_context), router_(std::move(router)), shutdown_(std::move(shutdown)) {
-    for (std::size_t i = 0; i < workers_.size(); ++i) {
-        lanes_.push_back(std::make_unique<Lane>());
-    }
-}
+      retry_timer_(main_context), router_(std::move(router)), shutdown_(std::move(shutdown)) {}
 
 PreviewServer::~PreviewServer() = default;
 
@@ -36,7 +32,7 @@ std::error_code PreviewServer::serve() {
     } catch (const boost::system::system_error& e) {
         return e.code();
     }
-    // The drain has told every context to close its connections; each thread ends when its
+    // The drain has told every worker to close its connections; each thread ends when its
     // context has nothing left to do.
     workers_.join();
     return {};
@@ -44,7 +40,7 @@ std::error_code PreviewServer::serve() {
 
 void PreviewServer::accept() {
     // The socket is made on the context that will serve it, so it never changes threads.
-    listener_.async_accept(workers_.context(next_lane_),
+    listener_.async_accept(workers_[next_worker_].context,
                            [this](const boost::system::error_code& ec, asio::ip::tcp::socket s) {
                                on_accept(ec, std::move(s));
                            });
@@ -71,13 +67,12 @@ void PreviewServer::on_accept(const boost::system::error_code& ec, asio::ip::tcp
         return;
     }
 
-    auto& lane = *lanes_[next_lane_];
-    auto connection = std::make_shared<HttpConnection>(std::move(socket), router_, lane.dates);
+    auto& worker = workers_[next_worker_];
+    auto connection = std::make_shared<HttpConnection>(std::move(socket), router_, worker.dates);
     // Posted from this thread before any drain is, so the connection is known to its manager
     // before the manager is told to stop.
-    asio::post(workers_.context(next_lane_),
-               [&lane, connection] { lane.connections.start(connection); });
-    next_lane_ = (next_lane_ + 1) % lanes_.size();
+    asio::post(worker.context, [&worker, connection] { worker.connections.start(connection); });
+    next_worker_ = (next_worker_ + 1) % workers_.size();
     accept();
 }
 
@@ -85,11 +80,7 @@ void PreviewServer::begin_drain() {
     boost::system::error_code ec;
     listener_.close(ec);
     retry_timer_.cancel();
-    for (std::size_t i = 0; i < lanes_.size(); ++i) {
-        auto& lane = *lanes_[i];
-        asio::post(workers_.context(i), [&lane] { lane.connections.stop_all(); });
-    }
-    workers_.release();
+    workers_.drain();
     // The server no longer needs the router; connections still serving keep their own reference.
     router_.reset();
 }

@@ -25,19 +25,16 @@ enum class ContentLength { sent, omitted };
 
 struct Response {
     unsigned status = 0;
-    std::vector<HeaderField> fields; // in the order they are sent, content-length last
     // The status line ("HTTP/1.1 200 OK") and every field, each ending in CR LF. What follows on
     // the wire is the connection field when one is needed, the date field and the blank line.
     std::string head;
     ResponseBody body_storage;
 
     std::string_view body() const noexcept;
-    // The value of the first field of that name (compared without regard to case), or empty.
-    std::string_view field(std::string_view name) const noexcept;
-    bool has_field(std::string_view name) const noexcept;
 };
 
-Response make_response(unsigned status, std::vector<HeaderField> fields, ResponseBody body = {},
-                       ContentLength length = ContentLength::sent);
+// The fields go out in the order given, followed by content-length unless it is omitted.
+Response make_response(unsigned status, const std::vector<HeaderField>& fields,
+                       ResponseBody body = {}, ContentLength length = ContentLength::sent);
 
 } // namespace studio

@@ -2,31 +2,37 @@
 
 #include "platform/platform.hpp"
 
-#include <boost/asio/dispatch.hpp>
+#include <boost/asio/post.hpp>
 
 namespace studio {
 
-ShutdownSignal::ShutdownSignal(boost::asio::any_io_executor workers,
+ShutdownSignal::ShutdownSignal(boost::asio::any_io_executor executor,
                                std::shared_ptr<HeartbeatState> state)
-    : strand_(boost::asio::make_strand(workers)), timer_(strand_), state_(std::move(state)) {}
+    : executor_(std::move(executor)), timer_(executor_), state_(std::move(state)) {}
 
 ShutdownSignal::~ShutdownSignal() = default;
 
 void ShutdownSignal::start(std::function<void()> on_fire) {
-    // Registered here, on the caller's thread, so that Ctrl-C is heard from the moment serving
-    // starts; nothing else touches this object before start() returns.
     on_fire_ = std::move(on_fire);
-    interrupt_ = platform::watch_interrupt(strand_, [weak = weak_from_this()] {
+    // Registered here, on the caller's thread, so that Ctrl-C is heard from the moment serving
+    // starts. An interrupt may already be handled on the executor before this call returns, so
+    // the registration is handed over to the executor rather than stored from this thread.
+    auto interrupt = platform::watch_interrupt(executor_, [weak = weak_from_this()] {
         if (auto self = weak.lock()) {
             self->fire();
         }
     });
-    boost::asio::dispatch(strand_, [self = shared_from_this()] {
-        if (!self->interrupt_) {
+    boost::asio::post(executor_, [self = shared_from_this(),
+                                  interrupt = std::move(interrupt)]() mutable {
+        if (!interrupt) {
             // Without a way to hear Ctrl-C the launcher stops as if it had been pressed.
             self->fire();
             return;
         }
+        if (self->fired_) {
+            return; // Ctrl-C came first; dropping the registration restores the default handling
+        }
+        self->interrupt_ = std::move(interrupt);
         self->check();
     });
 }

@@ -1,5 +1,6 @@
 // Preloaded into the launcher by the tests to make one system call fail, chosen by the environment
-// variable STUDIO_FAIL: "bind", "getsockname" or "thread".
+// variable STUDIO_FAIL: "bind", "getsockname", "thread" (every thread) or "second-thread" (every
+// thread after the first).
 
 #include <cerrno>
 #include <cstdlib>
@@ -41,9 +42,11 @@ int getsockname(int fd, sockaddr* address, socklen_t* length) noexcept {
 
 int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
                    void* arg) noexcept {
-    if (failing("thread")) {
+    static int created = 0;
+    if (failing("thread") || (failing("second-thread") && created > 0)) {
         return EAGAIN;
     }
+    ++created;
     return next<int(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>("pthread_create")(
         thread, attr, start, arg);
 }

@@ -3,6 +3,8 @@
 
 #include "fixture.hpp"
 
+#include <algorithm>
+
 using itest::LauncherProcess;
 using itest::LaunchSettings;
 using namespace std::chrono_literals;
@@ -23,6 +25,10 @@ TEST_P(FatalStartUp, ReportsTheStepAndExitsWith101) {
         GTEST_SKIP() << "system calls are made to fail by preloading a library, which needs a "
                         "plain native build";
     }
+    if (GetParam().fail == std::string_view("second-thread") &&
+        std::thread::hardware_concurrency() < 2) {
+        GTEST_SKIP() << "the launcher starts a second worker thread only on two processors or more";
+    }
     LaunchSettings settings;
     settings.env["LD_PRELOAD"] = FAILING_CALLS_SHIM;
     settings.env["STUDIO_FAIL"] = GetParam().fail;
@@ -37,6 +43,12 @@ INSTANTIATE_TEST_SUITE_P(
     Steps, FatalStartUp,
     ::testing::Values(FatalCase{"thread", "Failed building the Runtime: Resource temporarily "
                                           "unavailable"},
+                      FatalCase{"second-thread", "Failed building the Runtime: Resource "
+                                                 "temporarily unavailable"},
                       FatalCase{"bind", "bind a loopback port: Address already in use"},
                       FatalCase{"getsockname", "local addr: No buffer space available"}),
-    [](const auto& info) { return std::string(info.param.fail); });
+    [](const auto& info) {
+        auto name = std::string(info.param.fail);
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name;
+    });

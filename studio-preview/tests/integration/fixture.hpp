@@ -20,18 +20,6 @@ inline constexpr bool sanitized_build = true;
 inline constexpr bool sanitized_build = false;
 #endif
 
-// Checks the condition until it holds or the bound has passed; true when it held.
-template <class Condition> bool wait_until(Condition condition, std::chrono::milliseconds bound) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 inline std::string web_file(const std::string& name) {
     std::ifstream in(std::string(STUDIO_WEB_DIR) + "/" + name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

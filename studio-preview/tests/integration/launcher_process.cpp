@@ -197,13 +197,8 @@ std::uint16_t LauncherProcess::port() {
         port_ = static_cast<std::uint16_t>(std::stoi(text.substr(at + prefix.size())));
         return *port_;
     }
-    for (int i = 0; i < 200 && !port_; ++i) {
-        port_ = listening_port_of(pid_);
-        if (!port_) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        }
-    }
-    if (!port_) {
+    if (!wait_until([&] { return (port_ = listening_port_of(pid_)).has_value(); },
+                    std::chrono::seconds(5))) {
         throw std::runtime_error("the launcher's port is unknown");
     }
     return *port_;
@@ -217,24 +212,16 @@ std::optional<int> LauncherProcess::wait_exit(std::chrono::milliseconds timeout)
     if (exit_status_) {
         return exit_status_;
     }
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        int status = 0;
-        const auto r = ::waitpid(pid_, &status, WNOHANG);
-        if (r == pid_) {
-            exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            // Let the readers collect what the process wrote just before it ended.
-            std::unique_lock lock(mutex_);
-            const int streams = out_fd_ >= 0 ? 2 : 0;
-            changed_.wait_for(lock, std::chrono::seconds(2),
-                              [&] { return streams_closed_ >= streams; });
-            return exit_status_;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    int status = 0;
+    if (!wait_until([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeout)) {
+        return std::nullopt;
     }
+    exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    // Let the readers collect what the process wrote just before it ended.
+    std::unique_lock lock(mutex_);
+    const int streams = out_fd_ >= 0 ? 2 : 0;
+    changed_.wait_for(lock, std::chrono::seconds(2), [&] { return streams_closed_ >= streams; });
+    return exit_status_;
 }
 
 bool LauncherProcess::running() {

@@ -20,6 +20,18 @@
 
 namespace itest {
 
+// Checks the condition until it holds or the bound has passed; true when it held.
+template <class Condition> bool wait_until(Condition condition, std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
 struct LaunchSettings {
     std::vector<std::string> args{"--no-open"};
     std::map<std::string, std::string> env; // added to (or replacing in) the inherited environment

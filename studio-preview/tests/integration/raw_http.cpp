@@ -1,10 +1,11 @@
 #include "raw_http.hpp"
 
+#include "http_parser.hpp"
+
 #include <algorithm>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
-#include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <poll.h>

@@ -3,6 +3,7 @@
 
 #include "connection_manager.hpp"
 #include "http_connection.hpp"
+#include "http_parser.hpp"
 #include "routes.hpp"
 
 #include <array>
@@ -10,6 +11,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
+#include <boost/beast/http/string_body.hpp>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
@@ -22,11 +24,17 @@ namespace asio = boost::asio;
 
 class ConnectionManagerTest : public ::testing::Test {
 protected:
-    // A connection served by the manager; returns the client's end.
+    // A connection served by the manager; returns the client's end. A send buffer size other than
+    // 0 limits what the server's end takes at once.
     asio::ip::tcp::socket
-    open(std::chrono::steady_clock::duration idle_timeout = studio::idle_connection_timeout) {
+    open(std::chrono::steady_clock::duration idle_timeout = studio::idle_connection_timeout,
+         int send_buffer = 0) {
         int ends[2];
         EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+        if (send_buffer > 0) {
+            EXPECT_EQ(
+                ::setsockopt(ends[1], SOL_SOCKET, SO_SNDBUF, &send_buffer, sizeof send_buffer), 0);
+        }
         asio::ip::tcp::socket client(io), server(io);
         client.assign(asio::ip::tcp::v4(), ends[0]);
         server.assign(asio::ip::tcp::v4(), ends[1]);
@@ -67,14 +75,14 @@ TEST_F(ConnectionManagerTest, KeepsOpenConnectionsUntilTheyClose) {
     auto a = open();
     auto b = open();
     settle();
-    EXPECT_EQ(manager.open(), 2u);
+    EXPECT_EQ(manager.open_count(), 2u);
     a.close();
     settle();
-    EXPECT_EQ(manager.open(), 1u) << "a connection leaves when its client goes";
+    EXPECT_EQ(manager.open_count(), 1u) << "a connection leaves when its client goes";
     asio::write(
         b, asio::buffer(std::string("GET /__studio/ping HTTP/1.1\r\nConnection: close\r\n\r\n")));
     settle();
-    EXPECT_EQ(manager.open(), 0u) << "and when it has answered a last request";
+    EXPECT_EQ(manager.open_count(), 0u) << "and when it has answered a last request";
     EXPECT_NE(read_to_end(b).find("HTTP/1.1 204 No Content\r\n"), std::string::npos);
 }
 
@@ -86,9 +94,9 @@ TEST_F(ConnectionManagerTest, StopAllClosesIdleConnectionsAndTheContextRunsOutOf
     // One of them has been served once and is waiting for its next request.
     asio::write(clients[0], asio::buffer(std::string("GET /style.css HTTP/1.1\r\n\r\n")));
     settle();
-    ASSERT_EQ(manager.open(), 5u);
+    ASSERT_EQ(manager.open_count(), 5u);
     manager.stop_all();
-    EXPECT_EQ(manager.open(), 0u);
+    EXPECT_EQ(manager.open_count(), 0u);
     io.restart();
     io.run(); // returns only when no connection has anything pending
     for (auto& c : clients) {
@@ -109,18 +117,66 @@ TEST_F(ConnectionManagerTest, ABusyConnectionFinishesItsAnswerBeforeItCloses) {
     asio::write(c, asio::buffer(std::string("GET /app.js HTTP/1.1\r\nHo")));
     settle();
     manager.stop_all();
-    EXPECT_EQ(manager.open(), 1u) << "still reading its request";
+    EXPECT_EQ(manager.open_count(), 1u) << "still reading its request";
     asio::write(c, asio::buffer(std::string("st: x\r\n\r\n")));
     const auto answer = read_to_end(c);
     EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer.substr(0, 200);
     EXPECT_NE(answer.find("Connection: close\r\n"), std::string::npos);
-    EXPECT_EQ(manager.open(), 0u);
+    EXPECT_EQ(manager.open_count(), 0u);
+}
+
+TEST_F(ConnectionManagerTest, AnswersTheSocketCannotTakeAtOnceArriveWholeAndInOrder) {
+    // The server's end takes a few KiB at a time: every answer but the ping is written partly at
+    // once and the rest as the client reads, in small reads.
+    auto c = open(studio::idle_connection_timeout, 8 * 1024);
+    settle();
+    const std::string requests[] = {
+        "GET /app.js HTTP/1.1\r\n\r\n",  "GET /__studio/ping HTTP/1.1\r\n\r\n",
+        "HEAD /app.js HTTP/1.1\r\n\r\n", "GET /style.css HTTP/1.1\r\n\r\n",
+        "GET / HTTP/1.0\r\n\r\n",
+    };
+    std::string pipelined;
+    for (const auto& r : requests) {
+        pipelined += r;
+    }
+    asio::write(c, asio::buffer(pipelined));
+    const auto bytes = read_to_end(c);
+    EXPECT_EQ(manager.open_count(), 0u);
+
+    const auto& router = *this->router;
+    const struct {
+        const char* target;
+        bool head;
+    } expected[] = {{"/app.js", false},
+                    {"/__studio/ping", false},
+                    {"/app.js", true},
+                    {"/style.css", false},
+                    {"/", false}};
+    std::string_view rest = bytes;
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.target);
+        boost::beast::http::response_parser<boost::beast::http::string_body> parser;
+        parser.skip(e.head);
+        boost::beast::error_code ec;
+        std::size_t used = 0;
+        while (!ec && !parser.is_done() && used < rest.size()) {
+            used += parser.put(asio::buffer(rest.data() + used, rest.size() - used), ec);
+        }
+        ASSERT_FALSE(ec) << ec.message();
+        ASSERT_TRUE(parser.is_done()) << "answer cut short";
+        rest.remove_prefix(used);
+        const auto& want = router.handle(studio::Method::get, e.target);
+        EXPECT_EQ(parser.get().result_int(), want.status);
+        EXPECT_TRUE(parser.get().body() == (e.head ? std::string_view() : want.body()))
+            << "the body differs";
+    }
+    EXPECT_EQ(rest, "") << "nothing after the last answer";
 }
 
 TEST_F(ConnectionManagerTest, AConnectionStartedAfterTheDrainIsClosedAtOnce) {
     manager.stop_all();
     auto c = open();
-    EXPECT_EQ(manager.open(), 0u);
+    EXPECT_EQ(manager.open_count(), 0u);
     EXPECT_EQ(read_to_end(c), "");
 }
 
@@ -132,7 +188,7 @@ TEST_F(ConnectionManagerTest, AChunkedBodyThatStopsBetweenChunksWaitsForTheRest)
     asio::write(c, asio::buffer(std::string("GET /style.css HTTP/1.1\r\nTransfer-Encoding: "
                                             "chunked\r\n\r\n3\r\nabc\r\n5\r\n")));
     settle();
-    EXPECT_EQ(manager.open(), 1u);
+    EXPECT_EQ(manager.open_count(), 1u);
     asio::write(c, asio::buffer(std::string("hello\r\n0\r\n\r\n")));
     c.shutdown(asio::ip::tcp::socket::shutdown_send);
     const auto answer = read_to_end(c);
@@ -202,5 +258,5 @@ TEST_F(ConnectionManagerTest, AConnectionSilentForTheIdleTimeoutIsClosedAndABusy
     ASSERT_TRUE(run_until([&] { return busy.closed_at.has_value(); }));
     EXPECT_EQ(busy.received.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
     EXPECT_GE(*busy.closed_at - finished, idle);
-    EXPECT_EQ(manager.open(), 0u);
+    EXPECT_EQ(manager.open_count(), 0u);
 }

@@ -2,6 +2,7 @@
 #include "http_date.hpp"
 
 #include <gtest/gtest.h>
+#include <string>
 
 TEST(HttpDate, FormatsImfFixdate) {
     using namespace std::chrono;
@@ -15,8 +16,17 @@ TEST(HttpDate, FormatsImfFixdate) {
         "Thu, 29 Feb 2024 23:59:59 GMT");
 }
 
-TEST(HttpDate, CacheGivesTheCurrentDate) {
+TEST(HttpDate, CacheEndsTheHeadWithTheCurrentDateAndTheBlankLine) {
     studio::DateCache cache;
-    const auto a = cache.now();
-    EXPECT_TRUE(testing_shape::has_shape(a, testing_shape::http_date_shape)) << a;
+    const std::string field(cache.head_end());
+    ASSERT_EQ(field.size(), 6u + 29u + 4u);
+    EXPECT_EQ(field.substr(0, 6), "Date: ");
+    EXPECT_EQ(field.substr(35), "\r\n\r\n");
+    EXPECT_TRUE(testing_shape::has_shape(field.substr(6, 29), testing_shape::http_date_shape))
+        << field;
+    const auto year = std::to_string(
+        static_cast<int>(std::chrono::year_month_day(std::chrono::floor<std::chrono::days>(
+                                                         std::chrono::system_clock::now()))
+                             .year()));
+    EXPECT_NE(field.find(" " + year + " "), std::string::npos) << field;
 }

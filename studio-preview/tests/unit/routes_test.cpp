@@ -1,10 +1,12 @@
 #include "asset_bundle.hpp"
 #include "routes.hpp"
+#include "wire.hpp"
 
 #include <gtest/gtest.h>
 
 using studio::Method;
 using studio::RouteKind;
+namespace http = boost::beast::http;
 
 namespace {
 
@@ -120,10 +122,11 @@ TEST(Router, IndexAndIndexHtmlServeTheDocumentWithTheMarker) {
     const auto named = router.handle(Method::get, "/index.html?concept=bench&scenario=live");
     const auto queried = router.handle(Method::get, "/?concept=bench&scenario=live");
     for (const auto* r : {&root, &named, &queried}) {
-        EXPECT_EQ(r->status, 200u);
-        EXPECT_EQ(r->field("Content-Type"), "text/html; charset=utf-8");
-        EXPECT_EQ(r->field("Cache-Control"), "no-store");
-        EXPECT_EQ(r->body(), root.body());
+        const auto res = wire::received(*r);
+        EXPECT_EQ(res.result_int(), 200u);
+        EXPECT_EQ(res[http::field::content_type], "text/html; charset=utf-8");
+        EXPECT_EQ(res[http::field::cache_control], "no-store");
+        EXPECT_EQ(res.body(), root.body());
     }
     const auto body = std::string(root.body());
     EXPECT_EQ(body.size(), file->bytes.size() + 53);
@@ -150,10 +153,11 @@ TEST(Router, AssetsAreServedUnchangedWithTheirTypes) {
         {"/index%2Ehtml", "index.html", "text/html"},
     };
     for (const auto& c : cases) {
-        const auto r = router.handle(Method::get, c.target);
-        EXPECT_EQ(r.status, 200u) << c.target;
-        EXPECT_EQ(r.field("Content-Type"), c.type) << c.target;
-        EXPECT_EQ(r.field("Cache-Control"), "no-store");
+        const auto& r = router.handle(Method::get, c.target);
+        const auto res = wire::received(r);
+        EXPECT_EQ(res.result_int(), 200u) << c.target;
+        EXPECT_EQ(res[http::field::content_type], c.type) << c.target;
+        EXPECT_EQ(res[http::field::cache_control], "no-store");
         const auto* e = studio::get_asset(c.name);
         ASSERT_NE(e, nullptr);
         EXPECT_EQ(r.body(), e->text()) << c.target;
@@ -165,21 +169,22 @@ TEST(Router, FailuresAnswerAsTabled) {
     const auto router = make_router();
     for (const char* missing : {"/App.js", "/app.js/", "/a/b", "/__studio", "/%zz", "/..%2F",
                                 "/app.js%00", "/%5Capp.js"}) {
-        const auto r = router.handle(Method::get, missing);
-        EXPECT_EQ(r.status, 404u) << missing;
+        const auto r = wire::received(router.handle(Method::get, missing));
+        EXPECT_EQ(r.result_int(), 404u) << missing;
+        EXPECT_EQ(r[http::field::content_length], "0");
         EXPECT_TRUE(r.body().empty());
-        EXPECT_FALSE(r.has_field("Content-Type"));
-        EXPECT_FALSE(r.has_field("Cache-Control"));
+        EXPECT_EQ(r.count(http::field::content_type), 0u);
+        EXPECT_EQ(r.count(http::field::cache_control), 0u);
     }
-    const auto bad = router.handle(Method::get, "/%FF");
-    EXPECT_EQ(bad.status, 400u);
-    EXPECT_EQ(bad.field("Content-Type"), "text/plain; charset=utf-8");
+    const auto bad = wire::received(router.handle(Method::get, "/%FF"));
+    EXPECT_EQ(bad.result_int(), 400u);
+    EXPECT_EQ(bad[http::field::content_type], "text/plain; charset=utf-8");
     EXPECT_EQ(bad.body(), "Invalid URL: Invalid UTF-8 in `name`");
 
     for (const char* routed : {"/", "/index.html", "/__studio/ping", "/app.js", "/nothing"}) {
-        const auto r = router.handle(Method::other, routed);
-        EXPECT_EQ(r.status, 405u) << routed;
-        EXPECT_EQ(r.field("Allow"), "GET,HEAD");
+        const auto r = wire::received(router.handle(Method::other, routed));
+        EXPECT_EQ(r.result_int(), 405u) << routed;
+        EXPECT_EQ(r[http::field::allow], "GET,HEAD");
         EXPECT_TRUE(r.body().empty());
     }
     EXPECT_EQ(router.handle(Method::other, "/a/b").status, 404u) << "no route, no 405";
@@ -191,11 +196,11 @@ TEST(Router, PingRecordsAHeartbeatOnlyForGetAndHead) {
     EXPECT_EQ(router.handle(Method::other, "/__studio/ping").status, 405u);
     EXPECT_FALSE(hb->snapshot().pinged);
 
-    const auto r = router.handle(Method::get, "/__studio/ping?x=1");
-    EXPECT_EQ(r.status, 204u);
-    EXPECT_FALSE(r.has_field("Content-Length"));
-    EXPECT_FALSE(r.has_field("Content-Type"));
-    EXPECT_FALSE(r.has_field("Cache-Control"));
+    const auto r = wire::received(router.handle(Method::get, "/__studio/ping?x=1"));
+    EXPECT_EQ(r.result_int(), 204u);
+    EXPECT_EQ(r.count(http::field::content_length), 0u);
+    EXPECT_EQ(r.count(http::field::content_type), 0u);
+    EXPECT_EQ(r.count(http::field::cache_control), 0u);
     EXPECT_TRUE(hb->snapshot().pinged);
 
     auto fresh = make_router(&hb);
