@@ -9,6 +9,7 @@ import assert from 'node:assert/strict';
 import { readFile } from 'node:fs/promises';
 import { describe, it } from 'node:test';
 import { useLab } from './fixture.mjs';
+import { dragMouse } from './engines/page-script.mjs';
 
 const { withLab } = useLab();
 
@@ -112,14 +113,8 @@ function correlation(xs, ys) {
 }
 
 /** Drags on the chart from its centre by (dx, dy) in steps; returns while the button is still down when `hold`. */
-async function drag(page, dx, dy, { hold = false, steps = 5 } = {}) {
-  const box = await page.locator('.plot-canvas').boundingBox();
-  const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
-  await page.mouse.move(x, y);
-  await page.mouse.down();
-  await page.mouse.move(x + dx, y + dy, { steps });
-  if (!hold) await page.mouse.up();
-}
+const drag = async (page, dx, dy, { hold = false, steps = 5 } = {}) =>
+  dragMouse(page.mouse, await page.locator('.plot-canvas').boundingBox(), dx, dy, { hold, steps });
 
 describe('signal catalogue and picker', () => {
   it('holds the plottable leaves of the default files in order, coloured and timed by position; judges raw values', async () => {
