@@ -155,6 +155,22 @@ describe('signal catalogue and picker', () => {
     });
   });
 
+  it('takes the series colours of the concept on show', async () => {
+    await withLab(LIVE, async (page) => {
+      await openPlots(page);
+      // None of the concepts names colours of its own; one is made to here.
+      await page.addStyleTag({ content: '.app[data-concept="bench"] { --series-2: #405060; --series-6: #102030; }' });
+      const colours = async () => [(await drawing(page)).series.map((series) => series.stroke),
+        (await picker(page)).slice(0, 3).map((row) => row.dot)];
+      const shipped = [[PALETTE[5], PALETTE[1]], PALETTE.slice(0, 3).map(rgb)];
+      assert.deepEqual(await colours(), shipped);
+      await page.click('button[data-concept="bench"]');
+      assert.deepEqual(await colours(), [['#102030', '#405060'], [PALETTE[0], '#405060', PALETTE[2]].map(rgb)]);
+      await page.click('button[data-concept="studio"]');
+      assert.deepEqual(await colours(), shipped);
+    });
+  });
+
   it('filters by label in any case and toggles signals on the active chart only', async () => {
     await withLab(LIVE, async (page) => {
       await openPlots(page);
