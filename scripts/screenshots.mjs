@@ -18,7 +18,7 @@ import path from 'node:path';
 import { parseArgs } from 'node:util';
 import { REPO_ROOT, startLauncher } from '../studio-preview/e2e/fixture.mjs';
 import { addLabButton, enterBusyState, showTab } from '../studio-preview/e2e/busy-state.mjs';
-import { until } from '../studio-preview/e2e/engines/checks.mjs';
+import { until } from '../studio-preview/e2e/lab.mjs';
 
 const { values } = parseArgs({
   options: {

@@ -8,12 +8,10 @@ import { readFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { describe, it } from 'node:test';
 import { useLab } from './fixture.mjs';
+import { CONCEPTS, TABS } from './lab.mjs';
 
 const { withLab } = useLab();
 const axeSource = readFileSync(createRequire(import.meta.url).resolve('axe-core/axe.min.js'), 'utf8');
-
-const CONCEPTS = ['studio', 'bench', 'console'];
-const TABS = ['monitor', 'sniffer', 'objects', 'transmit', 'plots', 'daq'];
 
 /**
  * Exceptions forced by the design system's fixed colours. Each entry: the

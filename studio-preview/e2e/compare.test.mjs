@@ -5,9 +5,9 @@
 // and the layout at window widths from 600 to 1920 px.
 
 import assert from 'node:assert/strict';
-import { setTimeout as sleep } from 'node:timers/promises';
 import { describe, it } from 'node:test';
 import { useLab } from './fixture.mjs';
+import { CONCEPTS, eventually } from './lab.mjs';
 
 const env = useLab();
 
@@ -35,13 +35,11 @@ async function inPanes(page, fn, arg) {
 
 /** Polls `inPanes` until `test` holds for the results, and returns them; fails with the last results. */
 async function untilPanes(page, fn, test, what, arg) {
-  const end = performance.now() + 10000;
-  for (;;) {
-    const values = await inPanes(page, fn, arg);
-    if (test(values)) return values;
-    if (performance.now() > end) assert.fail(`timed out waiting for ${what}: ${JSON.stringify(values)}`);
-    await sleep(25);
-  }
+  let values;
+  return eventually(async () => {
+    values = await inPanes(page, fn, arg);
+    return test(values) && values;
+  }, () => `${what}: ${JSON.stringify(values)}`, { timeoutMs: 10000 });
 }
 
 /** An element of pane `n` (from 1). */
@@ -148,7 +146,7 @@ describe('side by side', () => {
       await page.waitForFunction(panesReady);
       let view = await comparisonView(page);
       assert.equal(view.search, '?compare=concepts&scenario=live&notice=app-available');
-      assert.deepEqual(view.panes.map((pane) => pane.search), expectPanes(['studio', 'bench', 'console'].map((c) => [c, 'live', 'app-available'])).map((pane) => pane.search));
+      assert.deepEqual(view.panes.map((pane) => pane.search), expectPanes(CONCEPTS.map((c) => [c, 'live', 'app-available'])).map((pane) => pane.search));
 
       await page.click('button[data-compare-mode="scenarios"]');
       await page.waitForFunction(panesReady);
@@ -266,7 +264,7 @@ describe('side by side', () => {
       await page.selectOption('#scenario', 'live');
       let view = await comparisonView(page);
       assert.equal(view.search, '?compare=concepts&scenario=live&notice=app-available');
-      assert.deepEqual(view.panes.map((pane) => pane.search), expectPanes(['studio', 'bench', 'console'].map((c) => [c, 'live', 'app-available'])).map((pane) => pane.search));
+      assert.deepEqual(view.panes.map((pane) => pane.search), expectPanes(CONCEPTS.map((c) => [c, 'live', 'app-available'])).map((pane) => pane.search));
 
       await page.click('button[data-compare-mode="scenarios"]');
       await page.waitForFunction(panesReady);

@@ -5,6 +5,7 @@
 import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
 import { useLab } from './fixture.mjs';
+import { CONCEPTS } from './lab.mjs';
 
 const { withLab } = useLab();
 
@@ -95,7 +96,7 @@ describe('tokens and colours', () => {
 
   it('colours the status dot, the buttons and the eyebrows from the tokens', async () => {
     await withLab({}, async (page) => {
-      for (const concept of ['studio', 'bench', 'console']) {
+      for (const concept of CONCEPTS) {
         await page.click(`button[data-concept="${concept}"]`);
         const dots = { missing: '--muted', ready: '--success', connecting: '--accent', live: '--success', error: null };
         for (const [scenario, name] of Object.entries(dots)) {
@@ -162,7 +163,7 @@ describe('layouts', () => {
 
   it('up to 900 px: a 250 px sidebar on the left in studio and bench, two console columns', async () => {
     const viewport = { width: 860, height: 900 };
-    for (const concept of ['studio', 'bench', 'console']) {
+    for (const concept of CONCEPTS) {
       await withLab({ query: `?scenario=live&concept=${concept}`, viewport }, async (page) => {
         const l = await layout(page);
         if (concept === 'console') assertBoxes(l, { setup: { columns: 2 } }, concept);
@@ -174,7 +175,7 @@ describe('layouts', () => {
   });
 
   it('up to 620 px: sidebar above the main area in every concept, shrunk toolbar, wrapping tabs; collapsing still hides it', async () => {
-    for (const concept of ['studio', 'bench', 'console']) {
+    for (const concept of CONCEPTS) {
       await withLab({ query: `?scenario=live&concept=${concept}`, viewport: { width: 600, height: 900 } }, async (page) => {
         const l = await layout(page);
         assertBoxes(l, { setup: { left: 0, top: 0, right: 0, borders: [0, 0, 1, 0] },
@@ -243,7 +244,7 @@ describe('global rules', () => {
 describe('screenshots', () => {
   it('are identical across two loads for every concept in "ready" and "live", wide and narrow', async () => {
     for (const viewport of [{ width: 1400, height: 1000 }, { width: 600, height: 1000 }]) {
-      for (const concept of ['studio', 'bench', 'console']) {
+      for (const concept of CONCEPTS) {
         for (const scenario of ['ready', 'live']) {
           const shots = [];
           for (let load = 0; load < 2; load += 1) {

@@ -1,5 +1,5 @@
 // Shared set-up of the browser tests: the real launcher binary and a headless
-// Chromium driven by playwright-core.
+// Chromium driven by playwright-core, or another engine through its adapter.
 //
 // Binary: $STUDIO_PREVIEW_BIN (relative paths are taken from the repository
 // root), else build/release/studio-preview/studio-preview.
@@ -7,6 +7,8 @@
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { existsSync } from 'node:fs';
+import { mkdtemp, rm } from 'node:fs/promises';
+import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { createInterface } from 'node:readline';
 import { after, before } from 'node:test';
@@ -27,7 +29,8 @@ export function launcherPath() {
 
 /**
  * Starts the launcher with --no-open and reads the address from its first
- * line. `exited` resolves to { code, signal }; `stdout` collects its lines.
+ * line. `exited` resolves to { code, signal }; `stdout` collects its lines;
+ * `startedAt` is when the banner arrived (performance.now()).
  */
 export async function startLauncher() {
   const bin = launcherPath();
@@ -53,6 +56,7 @@ export async function startLauncher() {
   });
   return {
     origin,
+    startedAt: performance.now(),
     url: `${origin}/?concept=studio&scenario=ready`,
     exited,
     stdout,
@@ -98,19 +102,32 @@ export async function openLab(browser, launcher, { query = '', path: at = '/', v
 }
 
 /**
- * Registers a launcher and a browser for the calling test file and returns
- * { launcher, browser, withLab }; withLab(options, body) opens the lab, runs
- * body(page, lab) and then checks that the page logged no error.
+ * Registers a launcher and a browser for the calling test file (or describe
+ * block) and returns { launcher, browser, withLab, closeBrowser };
+ * withLab(options, body) opens the lab in Chromium, runs body(page, lab) and
+ * then checks that the page logged no error. With `engine` (an adapter of
+ * engines/) the browser is that engine's, saving downloads into a folder of
+ * its own (`downloads`), and `page` is one page of it, opened before the
+ * tests. closeBrowser() closes the browser before the end (once).
  */
-export function useLab() {
+export function useLab({ engine } = {}) {
   const env = {};
+  let closing = null;
+  env.closeBrowser = () => (closing ??= env.browser?.close());
   before(async () => {
     env.launcher = await startLauncher();
-    env.browser = await launchBrowser();
+    if (!engine) {
+      env.browser = await launchBrowser();
+      return;
+    }
+    env.downloads = await mkdtemp(path.join(tmpdir(), `quillcan-${engine.name}-`));
+    env.browser = await engine.launch({ downloads: env.downloads });
+    env.page = await env.browser.newPage();
   });
   after(async () => {
-    await env.browser?.close();
+    await env.closeBrowser();
     await env.launcher?.stop();
+    if (env.downloads) await rm(env.downloads, { recursive: true, force: true });
   });
   env.withLab = async (options, body) => {
     const lab = await openLab(env.browser, env.launcher, options);

@@ -4,11 +4,11 @@
 import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
 import { useLab } from './fixture.mjs';
+import { TABS } from './lab.mjs';
 
 const { withLab } = useLab();
 
 const PAYLOAD = '<img src=x onerror="window.__pwned=1"><svg onload="window.__pwned=2"></svg>"\'><b id="pwned-b">bold</b>';
-const TABS = ['monitor', 'sniffer', 'objects', 'transmit', 'plots', 'daq'];
 
 /** Elements the payload would create if any of it were parsed as markup. */
 function injected(page) {

@@ -6,10 +6,10 @@
 // reaches.
 
 import assert from 'node:assert/strict';
-import { tmpdir } from 'node:os';
-import { after, before, describe, it } from 'node:test';
-import { startLauncher } from './fixture.mjs';
-import { openLab, until } from './engines/checks.mjs';
+import { describe, it } from 'node:test';
+import { useLab } from './fixture.mjs';
+import { openLab } from './engines/checks.mjs';
+import { until } from './lab.mjs';
 import * as chromium from './engines/chromium.mjs';
 import * as firefox from './engines/firefox.mjs';
 import * as webkit from './engines/webkit.mjs';
@@ -258,16 +258,7 @@ describe('keyboard use of the widgets', () => {
     describe(`in ${engine.name}`, () => {
       // A launcher per engine: one that outlived the previous engine's tab
       // would end by itself while the next browser starts.
-      const env = {};
-      before(async () => {
-        env.launcher = await startLauncher();
-        env.browser = await engine.launch({ downloads: tmpdir() });
-        env.page = await env.browser.newPage();
-      });
-      after(async () => {
-        await env.browser?.close();
-        await env.launcher?.stop();
-      });
+      const env = useLab({ engine });
       for (const { name, run } of CASES) {
         it(name, async () => {
           const seen = (await env.page.errors()).length;

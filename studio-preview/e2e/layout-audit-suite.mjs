@@ -11,19 +11,14 @@
 // how much of the start-up and collapsed states they see.
 
 import assert from 'node:assert/strict';
-import { mkdtemp, rm } from 'node:fs/promises';
-import { tmpdir } from 'node:os';
-import path from 'node:path';
-import { after, before, describe, it } from 'node:test';
-import { startLauncher } from './fixture.mjs';
+import { before, describe, it } from 'node:test';
+import { useLab } from './fixture.mjs';
 import { findLayoutFaults } from './text-boxes.mjs';
 import { addLabButton, enterBusyState, showTab } from './busy-state.mjs';
-import { until } from './engines/checks.mjs';
+import { CONCEPTS, TABS, until } from './lab.mjs';
 
-const CONCEPTS = ['studio', 'bench', 'console'];
 export const WIDTHS = [800, 960, 1280, 1920];
 export const HEIGHT = 900;
-const TABS = ['monitor', 'sniffer', 'objects', 'transmit', 'plots', 'daq'];
 // The tab row and this much of the panel below it must show without scrolling.
 const FIRST_SCREEN = { firstScreen: '#live-view .tabs', firstScreenMargin: 120 };
 // The lab bar holds one row from this window width up, the side-by-side button included.
@@ -123,19 +118,10 @@ export function layoutAuditSuite(adapter, {
   collapsed = { widths, tabs: ['monitor', 'objects', 'plots'] },
 } = {}) {
   describe(`every concept in ${adapter.name}`, () => {
-    const env = {};
+    const env = useLab({ engine: adapter });
     before(async () => {
-      env.downloads = await mkdtemp(path.join(tmpdir(), `quillcan-audit-${adapter.name}-`));
-      env.launcher = await startLauncher();
-      env.browser = await adapter.launch({ downloads: env.downloads });
-      env.page = await env.browser.newPage();
       await env.page.resize(startUp.widths[0], HEIGHT);
       await openLabPage(env.page, env.launcher.origin);
-    });
-    after(async () => {
-      await env.browser?.close();
-      await env.launcher?.stop();
-      if (env.downloads) await rm(env.downloads, { recursive: true, force: true });
     });
     const noErrors = async () => assert.deepEqual(await env.page.errors(), [], 'page errors');
 

@@ -5,7 +5,7 @@
 
 import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
-import { openLab, useLab } from './fixture.mjs';
+import { useLab } from './fixture.mjs';
 import { findLayoutFaults } from './text-boxes.mjs';
 import { showTab } from './busy-state.mjs';
 import { HEIGHT, WIDTHS, chartSizesTo, layoutAuditSuite } from './layout-audit-suite.mjs';
@@ -16,12 +16,11 @@ layoutAuditSuite(chromium, { widths: [600, ...WIDTHS] });
 // The audit's own test, the fonts Chromium reports drawing with and the focus
 // rings need one engine only: Chromium, driven directly.
 describe('in Chromium alone', () => {
-  const env = useLab();
+  const { withLab } = useLab();
 
   describe('the audit itself', () => {
     it('finds overprinted, clipped, stray, uneven and overflowing boxes on a page made to fail', async () => {
-      const { context, page } = await openLab(env.browser, env.launcher, { query: '?scenario=live', viewport: { width: 1024, height: HEIGHT } });
-      try {
+      await withLab({ query: '?scenario=live', viewport: { width: 1024, height: HEIGHT } }, async (page) => {
         assert.deepEqual(await page.evaluate(findLayoutFaults), [], 'clean before the faults are made');
         await page.evaluate(() => {
           const panel = document.querySelector('#monitor-panel');
@@ -73,14 +72,11 @@ describe('in Chromium alone', () => {
           /^\.app > footer ends at \d+px, below the first screen of 900px$/,
         ];
         for (const pattern of expect) assert.ok(faults.some((fault) => pattern.test(fault)), `${pattern} in ${faults.join('\n')}`);
-      } finally {
-        await context.close();
-      }
+      });
     });
 
     it('sees a chart that passes through other sizes while the concept changes', async () => {
-      const { context, page } = await openLab(env.browser, env.launcher, { query: '?scenario=live', viewport: { width: 1280, height: HEIGHT } });
-      try {
+      await withLab({ query: '?scenario=live', viewport: { width: 1280, height: HEIGHT } }, async (page) => {
         await page.evaluate(showTab, 'plots');
         // The panel narrows over two seconds in the light concept: long enough
         // for several frames to be drawn on the way, however slow the machine.
@@ -89,16 +85,13 @@ describe('in Chromium alone', () => {
         assert.ok(sizes.length > 3, sizes.join(' → '));
         const [first, last] = [sizes[0], sizes.at(-1)].map((size) => Number(size.split('×')[0]));
         assert.ok(first - last > 150, sizes.join(' → '));
-      } finally {
-        await context.close();
-      }
+      });
     });
   });
 
   describe('symbols the page carries itself', () => {
     it('draws "⭳" and "＋" from the stylesheet\'s own font, one glyph each', async () => {
-      const { context, page } = await openLab(env.browser, env.launcher, { query: '?scenario=live' });
-      try {
+      await withLab({ query: '?scenario=live' }, async (page, { context }) => {
         await page.evaluate(() => document.fonts.ready);
         const cdp = await context.newCDPSession(page);
         await cdp.send('DOM.enable');
@@ -125,17 +118,14 @@ describe('in Chromium alone', () => {
         // Only those two code points come from it: the rest of a label keeps the UI face.
         await page.locator('#tab-plots').dispatchEvent('click');
         assert.ok((await fontsOf('#plot-export')).some((font) => !font.startsWith('web:')), 'the "PNG" of "⭳ PNG"');
-      } finally {
-        await context.close();
-      }
+      });
     });
   });
 
   describe('fields and dialogs', () => {
     it('draws one focus ring around a search field, and shows the QR addresses whole', async () => {
       for (const concept of ['studio', 'console']) {
-        const { context, page } = await openLab(env.browser, env.launcher, { query: `?concept=${concept}&scenario=live` });
-        try {
+        await withLab({ query: `?concept=${concept}&scenario=live` }, async (page) => {
           await page.focus('#pause');
           await page.keyboard.press('Shift+Tab');
           await page.keyboard.press('Shift+Tab');
@@ -153,9 +143,7 @@ describe('in Chromium alone', () => {
             .filter((uri) => uri.scrollWidth > uri.clientWidth)
             .map((uri) => uri.textContent));
           assert.deepEqual(cut, [], `${concept}: addresses cut in the picker`);
-        } finally {
-          await context.close();
-        }
+        });
       }
     });
   });

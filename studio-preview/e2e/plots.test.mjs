@@ -9,6 +9,7 @@ import assert from 'node:assert/strict';
 import { readFile } from 'node:fs/promises';
 import { describe, it } from 'node:test';
 import { useLab } from './fixture.mjs';
+import { dragMouse } from './engines/page-script.mjs';
 
 const { withLab } = useLab();
 
@@ -112,14 +113,8 @@ function correlation(xs, ys) {
 }
 
 /** Drags on the chart from its centre by (dx, dy) in steps; returns while the button is still down when `hold`. */
-async function drag(page, dx, dy, { hold = false, steps = 5 } = {}) {
-  const box = await page.locator('.plot-canvas').boundingBox();
-  const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
-  await page.mouse.move(x, y);
-  await page.mouse.down();
-  await page.mouse.move(x + dx, y + dy, { steps });
-  if (!hold) await page.mouse.up();
-}
+const drag = async (page, dx, dy, { hold = false, steps = 5 } = {}) =>
+  dragMouse(page.mouse, await page.locator('.plot-canvas').boundingBox(), dx, dy, { hold, steps });
 
 describe('signal catalogue and picker', () => {
   it('holds the plottable leaves of the default files in order, coloured and timed by position; judges raw values', async () => {
@@ -157,6 +152,22 @@ describe('signal catalogue and picker', () => {
       }));
       assert.deepEqual(judged.values, [1185, 31, 16, 12.5, -3, null, null, null, null, null, null]);
       assert.deepEqual(judged.plottable, [true, true, true, false, false, false, false, false, false, false]);
+    });
+  });
+
+  it('takes the series colours of the concept on show', async () => {
+    await withLab(LIVE, async (page) => {
+      await openPlots(page);
+      // None of the concepts names colours of its own; one is made to here.
+      await page.addStyleTag({ content: '.app[data-concept="bench"] { --series-2: #405060; --series-6: #102030; }' });
+      const colours = async () => [(await drawing(page)).series.map((series) => series.stroke),
+        (await picker(page)).slice(0, 3).map((row) => row.dot)];
+      const shipped = [[PALETTE[5], PALETTE[1]], PALETTE.slice(0, 3).map(rgb)];
+      assert.deepEqual(await colours(), shipped);
+      await page.click('button[data-concept="bench"]');
+      assert.deepEqual(await colours(), [['#102030', '#405060'], [PALETTE[0], '#405060', PALETTE[2]].map(rgb)]);
+      await page.click('button[data-concept="studio"]');
+      assert.deepEqual(await colours(), shipped);
     });
   });
 

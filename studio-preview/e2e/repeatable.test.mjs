@@ -12,11 +12,10 @@
 import assert from 'node:assert/strict';
 import { after, before, describe, it } from 'node:test';
 import { useLab } from './fixture.mjs';
+import { CONCEPTS, SCENARIOS } from './lab.mjs';
 
 const env = useLab();
 
-const CONCEPTS = ['studio', 'bench', 'console'];
-const SCENARIOS = ['missing', 'ready', 'connecting', 'live', 'error'];
 const NOTICES = ['none', 'fw-available', 'fw-flashing', 'fw-done', 'fw-failed',
   'app-available', 'app-downloading', 'app-applying', 'app-failed', 'both'];
 

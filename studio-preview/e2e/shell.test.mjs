@@ -5,6 +5,7 @@
 import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
 import { useLab } from './fixture.mjs';
+import { CONCEPTS } from './lab.mjs';
 
 const { withLab } = useLab();
 
@@ -269,7 +270,7 @@ describe('concepts', () => {
         assert.equal(await page.getAttribute('.app', 'data-concept'), concept);
         assert.equal(await page.textContent('#concept-description'), descriptions[concept]);
         const pressed = await page.$$eval('button[data-concept]', (all) => all.map((b) => b.getAttribute('aria-pressed')));
-        assert.deepEqual(pressed, ['studio', 'bench', 'console'].map((name) => String(name === concept)));
+        assert.deepEqual(pressed, CONCEPTS.map((name) => String(name === concept)));
         await assertScenario(page, 'error');
       }
     });

@@ -6,6 +6,7 @@
 import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
 import { useLab } from './fixture.mjs';
+import { CONCEPTS } from './lab.mjs';
 
 const { withLab } = useLab();
 
@@ -247,7 +248,7 @@ describe('transmit table', () => {
 });
 
 describe('layout', () => {
-  for (const concept of ['studio', 'bench', 'console']) {
+  for (const concept of CONCEPTS) {
     for (const width of [1400, 600]) {
       it(`${concept} at ${width}px: no receive column clipped where the table fits, no part spills or overlaps`, async () => {
         await withLab({ query: `?concept=${concept}&scenario=live`, viewport: { width, height: 1000 } }, async (page) => {

@@ -6,10 +6,13 @@
 // per workspace view, the event wiring and, at the very end, the start-up
 // sequence.
 //
-// The shell reaches the views only through the table VIEWS_AFTER and
-// `refreshViews`: one place says which views re-render after which change.
-// Function declarations are hoisted through the whole module, so the table
-// can name view functions declared further down.
+// The shell brings the views up to date only through the table VIEWS_AFTER
+// and `refreshViews`: one place says which views follow which change.
+// Besides, the shell writes its own controls inside the views (the Monitor's
+// pause button, which shows the shell's pause flag), and opening Transmit
+// hands the focus to its message source. Function declarations are hoisted
+// through the whole module, so the table can name view functions declared
+// further down.
 
 // ── Helpers ──
 
@@ -33,6 +36,33 @@ function el(tag, props, ...children) {
     else node.setAttribute(key, value === true ? '' : String(value));
   }
   node.append(...children.filter((child) => child !== null && child !== undefined && child !== false));
+  return node;
+}
+
+/** An option showing `text`, whose value is `value` (the text itself unless given; it may be empty). */
+const option = (text, value = text) => el('option', { value, text });
+
+/**
+ * Makes `options` (option and optgroup elements) a select's choices and keeps
+ * its choice while it is still offered; otherwise the option whose value is
+ * `fallback` is chosen when offered, else the first.
+ */
+function fillSelect(select, options, fallback) {
+  const previous = select.value;
+  select.replaceChildren(...options);
+  const offered = (value) => [...select.options].some((choice) => choice.value === value);
+  if (offered(previous)) select.value = previous;
+  else if (fallback !== undefined && offered(fallback)) select.value = fallback;
+  else select.selectedIndex = 0;
+}
+
+const SVG_NS = 'http://www.w3.org/2000/svg';
+
+/** Builds an SVG element: every attribute set as it is given, children as with `el`. */
+function svg(tag, attributes, ...children) {
+  const node = document.createElementNS(SVG_NS, tag);
+  for (const [name, value] of Object.entries(attributes ?? {})) node.setAttribute(name, String(value));
+  node.append(...children);
   return node;
 }
 
@@ -228,32 +258,28 @@ function listenOnly() {
 
 // ── Shell: which views follow which change ──
 //
-// For each kind of change, the view functions that re-render after it, in
-// this order. `render` (scenario entered, listen-only box, pause, sidebar),
-// `setConcept`, `setTab`, `setNotice`, `loadFile`, a value written in the
-// object tree and the start-up all go through `refreshViews`.
+// For each kind of change that some view follows, the view functions that
+// bring it up to date, in this order. `render` (scenario entered, listen-only
+// box, pause, sidebar), `setConcept`, `setTab`, `setNotice`, `loadFile` and
+// the start-up go through `refreshViews`. No view follows the other changes:
+// the hidden tabs are kept up to date while hidden, and a value written in
+// the object tree is read by the PDO mapping and the plot catalogue the next
+// time they render.
 
 const VIEWS_AFTER = {
-  // Every `render`: the object tree's write buttons and the DAQ buttons follow
-  // the listen-only box; the traffic table and its count follow the scenario.
-  listenOnly: [syncListenState, renderDaqSources],
+  // Every `render`: the send and write buttons, the transmit banner and the
+  // DAQ buttons follow the listen-only box; the traffic table and its count
+  // follow the scenario.
+  listenBox: [syncListenState, syncTxListen, syncSnifferTxListen, renderDaqSources],
   scenario: [renderFrames],
-  // The concept only switches the stylesheet's tokens and layout; the chart
-  // follows its new size through its own ResizeObserver (wirePlots).
-  concept: [],
-  // Tab shown: the chart is drawn at its size only while it is on screen;
-  // the other tabs are kept up to date while hidden.
-  'tab:monitor': [],
-  'tab:sniffer': [],
-  'tab:objects': [],
-  'tab:transmit': [],
-  'tab:plots': [renderPlot],
-  'tab:daq': [],
+  // The concept switches the stylesheet's tokens, the series colours among
+  // them, and its layout; the chart follows its new size through its own
+  // ResizeObserver (wirePlots).
+  concept: [followPlotColours],
+  // The chart is drawn at its size only while it is on screen.
+  plotsShown: [renderPlot],
   notice: [renderNotices],
   fileLoaded: [renderFileLists, renderObjectSource, renderTxSources, renderDaqSources, renderTree, refreshPlotSignals],
-  // No view re-renders: the PDO mapping and the plot catalogue read the
-  // written value the next time they render.
-  valueWritten: [],
   // Every region, from the initial data.
   startUp: [renderFileLists, renderObjectSource, renderTxSources, renderDaqSources, renderDaqList, renderXcpLog,
     buildSnifferTx, renderSniffer, renderPlot, updateDataPlaceholder, renderTree],
@@ -331,10 +357,7 @@ function render() {
   toggle.setAttribute('aria-label', collapsed ? 'Expand connection panel' : 'Collapse connection panel');
   toggle.textContent = collapsed ? '›' : '‹';
 
-  $('#listen-banner').hidden = !listen;
-  $('#tx-send').disabled = listen;
-  $('#sniffer-tx-add').disabled = listen;
-  refreshViews('listenOnly');
+  refreshViews('listenBox');
 
   $('#empty-title').textContent = texts.title;
   $('#empty-description').textContent = texts.description;
@@ -392,7 +415,7 @@ function setTab(tab, { byArrowKey = false } = {}) {
   }
   $('#view-mode-label').textContent = VIEW_LABELS[tab];
   if (tab === 'transmit' && !byArrowKey) $('#tx-mode').focus();
-  refreshViews(`tab:${tab}`);
+  if (tab === 'plots') refreshViews('plotsShown');
 }
 
 // ── Shell: launcher heartbeat ──
@@ -579,8 +602,6 @@ const NOTICE_PROGRESS_NEXT = { 'fw-flashing': 'fw-done', 'app-downloading': 'app
 let noticeProgress = 0;
 let noticeTimer = null;
 
-const SVG_NS = 'http://www.w3.org/2000/svg';
-
 /** Stroke-only drawings: view box and elements with their attributes. */
 const ICONS = {
   download: ['0 0 16 16', [['path', { d: 'M8 2.5v8M4.8 7.3 8 10.5l3.2-3.2M3 13.5h10' }]]],
@@ -597,15 +618,7 @@ const ICONS = {
 /** Builds one icon of ICONS as an inline SVG element, hidden from assistive technology. */
 function iconSvg(key) {
   const [viewBox, shapes] = ICONS[key];
-  const svg = document.createElementNS(SVG_NS, 'svg');
-  svg.setAttribute('viewBox', viewBox);
-  svg.setAttribute('aria-hidden', 'true');
-  for (const [tag, attributes] of shapes) {
-    const shape = document.createElementNS(SVG_NS, tag);
-    for (const [name, value] of Object.entries(attributes)) shape.setAttribute(name, String(value));
-    svg.append(shape);
-  }
-  return svg;
+  return svg('svg', { viewBox, 'aria-hidden': 'true' }, ...shapes.map(([tag, attributes]) => svg(tag, attributes)));
 }
 
 /** Enters a notice state; anything that is not one of NOTICE_STATES counts as "none". */
@@ -1258,20 +1271,15 @@ function isStringType(type) {
 
 /** Rebuilds the source select from `loaded`, keeping the choice while it is still offered. */
 function renderObjectSource() {
-  const select = $('#obj-source');
-  const previous = select.value || 'all';
-  const options = [el('option', { value: 'all', text: 'All sources (EDS · DBC · XCP)' })];
+  const options = [option('All sources (EDS · DBC · XCP)', 'all')];
   for (const [type, label] of OBJ_SOURCE_GROUPS) {
     if (!loaded[type].length) continue;
     options.push(el('optgroup', { label },
-      el('option', { value: type, text: `All ${label}` }),
-      ...loaded[type].map((item) => el('option', {
-        value: `${type}:${item.file}`,
-        text: item.node ? `${item.file}${GROUP_SEPARATOR}${item.node}` : item.file,
-      }))));
+      option(`All ${label}`, type),
+      ...loaded[type].map((item) => option(item.node ? `${item.file}${GROUP_SEPARATOR}${item.node}` : item.file,
+        `${type}:${item.file}`))));
   }
-  select.replaceChildren(...options);
-  select.value = [...select.options].some((option) => option.value === previous) ? previous : 'all';
+  fillSelect($('#obj-source'), options, 'all');
 }
 
 /** The files a source value stands for: "all", a type key, or "type:file name". */
@@ -1522,7 +1530,6 @@ function writeLeaf(row) {
   leaf.value = input.value;
   flash(input);
   validateField(leaf, input, writeBtn);
-  refreshViews('valueWritten');
 }
 
 /** Periodic marker: only the row's look changes; nothing is read or written periodically. */
@@ -1728,11 +1735,6 @@ let txCount = 0;
 /** Periodic jobs currently listed. */
 let periodicCount = 0;
 
-/** An option whose value is given separately from its text (the value may be empty). */
-function txOption(value, text) {
-  return el('option', { value, text });
-}
-
 /** The selected message source; an unknown value counts as the raw frame. */
 function txMode() {
   const mode = $('#tx-mode').value;
@@ -1817,6 +1819,13 @@ function formatHexBytesField(input) {
   input.setSelectionRange(at, at);
 }
 
+/** In listen-only mode the banner shows and nothing can be sent. */
+function syncTxListen() {
+  const listen = listenOnly();
+  $('#listen-banner').hidden = !listen;
+  $('#tx-send').disabled = listen;
+}
+
 /** Simulates sending the composed frame: a job row when periodic, else a log line. Nothing in listen-only mode. */
 function sendTx() {
   if (listenOnly()) return;
@@ -1884,23 +1893,10 @@ function rpdoLabel(rpdo) {
 function renderTxSources() {
   const labels = loaded.eds.map(nodeLabel);
   for (const select of [$('#pdo-node'), $('#tx-node')]) {
-    const previous = select.value;
-    select.replaceChildren(...(labels.length
-      ? labels.map((label) => txOption(label, label))
-      : [txOption('', 'No EDS node loaded')]));
-    if (labels.includes(previous)) select.value = previous;
+    fillSelect(select, labels.length ? labels.map((label) => option(label)) : [option('No EDS node loaded', '')]);
   }
-
-  const db = $('#tx-db');
-  const previousDb = db.value;
-  if (!loaded.dbc.length) {
-    db.replaceChildren(txOption('', 'No DBC loaded'));
-    $('#tx-msg').replaceChildren(txOption('', 'Load a DBC file to select messages'));
-  } else {
-    db.replaceChildren(...loaded.dbc.map((item) => txOption(item.file, item.file)));
-    if (loaded.dbc.some((item) => item.file === previousDb)) db.value = previousDb;
-    updateDbcMessages();
-  }
+  fillSelect($('#tx-db'), loaded.dbc.length ? loaded.dbc.map((item) => option(item.file)) : [option('No DBC loaded', '')]);
+  updateDbcMessages();
   updatePdoForm();
 }
 
@@ -1909,8 +1905,8 @@ function updateDbcMessages() {
   const file = loaded.dbc.find((item) => item.file === $('#tx-db').value);
   const messages = file?.messages ?? [];
   $('#tx-msg').replaceChildren(...(messages.length
-    ? messages.map((message) => txOption(message, message))
-    : [txOption('', 'Load a DBC file to select messages')]));
+    ? messages.map((message) => option(message))
+    : [option('Load a DBC file to select messages', '')]));
   $('#tx-msg').selectedIndex = 0;
 }
 
@@ -1923,15 +1919,7 @@ function pdoDevice() {
 /** Rebuilds the RPDO select for the chosen node, keeping the choice while offered, then the mapping editor. */
 function updatePdoForm() {
   const rpdos = pdoDevice()?.rpdos ?? [];
-  const select = $('#pdo-sel');
-  if (!rpdos.length) {
-    select.replaceChildren(txOption('', 'No RPDO mapping'));
-  } else {
-    const previous = select.value;
-    const labels = rpdos.map(rpdoLabel);
-    select.replaceChildren(...labels.map((label) => txOption(label, label)));
-    if (labels.includes(previous)) select.value = previous;
-  }
+  fillSelect($('#pdo-sel'), rpdos.length ? rpdos.map((rpdo) => option(rpdoLabel(rpdo))) : [option('No RPDO mapping', '')]);
   renderPdoMapping();
 }
 
@@ -1989,7 +1977,7 @@ function renderPdoMapping() {
   const { device, rpdo } = currentRpdo();
   if (!device || !rpdo) {
     list.replaceChildren(el('li', { class: 'muted', text: 'No RPDO mapping for this node.' }));
-    add.replaceChildren(txOption('', '—'));
+    add.replaceChildren(option('—', ''));
     add.disabled = true;
     addButton.disabled = true;
     $('#pdo-signals').value = '';
@@ -2022,8 +2010,8 @@ function renderPdoMapping() {
     && !mapped.has(key)
     && parseInt(leaf.idx, 16) >= 0x2000);
   add.replaceChildren(...(candidates.length
-    ? candidates.map(([key, leaf]) => txOption(key, `${leaf.idx}:${leaf.sub} · ${leaf.name}`))
-    : [txOption('', 'All writable objects mapped')]));
+    ? candidates.map(([key, leaf]) => option(`${leaf.idx}:${leaf.sub} · ${leaf.name}`, key))
+    : [option('All writable objects mapped', '')]));
   add.selectedIndex = 0;
   add.disabled = !candidates.length;
   addButton.disabled = !candidates.length;
@@ -2095,7 +2083,6 @@ const XCP_DEFAULT_ADDR = '0x20000000';
 const DAQ_CSV_NAME = 'quillcan-daq.csv';
 /** The sample seed every GET_SEED answers with. */
 const XCP_SAMPLE_SEED = '6D 2F B8 14';
-const DAQ_SVG_NS = 'http://www.w3.org/2000/svg';
 
 /** The DAQ rows in the order added. */
 const daqList = [];
@@ -2205,14 +2192,8 @@ function daqSparkPoints(samples) {
 
 /** The trend line: an svg of 96 × 18 holding one polyline scaled to the samples on show. */
 function daqSparkline(samples) {
-  const svg = document.createElementNS(DAQ_SVG_NS, 'svg');
-  svg.setAttribute('viewBox', `0 0 ${DAQ_SPARK_W} ${DAQ_SPARK_H}`);
-  svg.setAttribute('preserveAspectRatio', 'none');
-  svg.setAttribute('aria-hidden', 'true');
-  const line = document.createElementNS(DAQ_SVG_NS, 'polyline');
-  line.setAttribute('points', daqSparkPoints(samples));
-  svg.append(line);
-  return svg;
+  return svg('svg', { viewBox: `0 0 ${DAQ_SPARK_W} ${DAQ_SPARK_H}`, preserveAspectRatio: 'none', 'aria-hidden': 'true' },
+    svg('polyline', { points: daqSparkPoints(samples) }));
 }
 
 /** The loaded A2L file of that name, or null. */
@@ -2328,23 +2309,13 @@ function renderDaqStatus() {
   }
 }
 
-/** Replaces a select's options; keeps `previous` when offered, else selects `fallback` (or the first). */
-function fillDaqSelect(select, options, previous, fallback) {
-  select.replaceChildren(...options.map(([text, value]) => el('option', { value, text })));
-  const values = options.map(([, value]) => value);
-  if (values.includes(previous)) select.value = previous;
-  else if (fallback !== undefined && values.includes(fallback)) select.value = fallback;
-  else select.selectedIndex = 0;
-}
-
 function renderDaqSources() {
   const select = $('#daq-measure');
-  const previous = select.value;
   const taken = new Set(daqList.map(daqRowKey));
   const available = xcpMeasurements().filter((m) => !taken.has(daqRowKey(m)));
-  fillDaqSelect(select, available.length
-    ? available.map((m) => [`${m.name} · ${m.file} · ${m.addr} ${m.type}`, daqRowKey(m)])
-    : [['All measurements acquired', '']], previous);
+  fillSelect(select, available.length
+    ? available.map((m) => option(`${m.name} · ${m.file} · ${m.addr} ${m.type}`, daqRowKey(m)))
+    : [option('All measurements acquired', '')]);
   const anyA2l = loaded.xcp.length > 0;
   $('#daq-empty-xcp').hidden = anyA2l;
   select.disabled = !anyA2l || !available.length;
@@ -2362,11 +2333,11 @@ function renderDaqEvents() {
   const select = $('#daq-event');
   const device = daqEventDevice();
   const events = device?.events ?? [];
-  const options = events.map((event) => [`${event.name} · ${event.cycle} ms`, event.name]);
-  options.push(['Polling (SHORT_UPLOAD)', POLL_EVENT]);
+  const options = events.map((event) => option(`${event.name} · ${event.cycle} ms`, event.name));
+  options.push(option('Polling (SHORT_UPLOAD)', POLL_EVENT));
   // A fresh selector starts on the usual 10 ms raster when the file has one.
   const usual = events.find((event) => event.cycle === 10)?.name;
-  fillDaqSelect(select, options, select.value, usual);
+  fillSelect(select, options, usual);
   select.disabled = !device;
   syncDaqRate();
 }
@@ -3028,6 +2999,11 @@ function snifferTxRenumber() {
   });
 }
 
+/** In listen-only mode no transmit row can be added. */
+function syncSnifferTxListen() {
+  $('#sniffer-tx-add').disabled = listenOnly();
+}
+
 function addSnifferTxRow(seed) {
   $('#sniffer-tx-rows').append(snifferTxRow(seed));
   snifferTxRenumber();
@@ -3057,9 +3033,11 @@ function wireSniffer() {
 // the canvas box itself is never rebuilt, so a drag's pointer capture
 // survives the redraw that each pointer move triggers.
 
-/** Series colours, handed out by catalogue position. */
-const PLOT_PALETTE = ['#edb059', '#5bd5e8', '#8fe3c0', '#f0a07a', '#c7a0f0', '#e8c35b', '#7ab8f0', '#f08aa0'];
-const PLOT_SVG_NS = 'http://www.w3.org/2000/svg';
+/** Series colours, handed out by catalogue position: the concept's --series-1 to --series-8. */
+function plotPalette() {
+  const tokens = getComputedStyle($('.app'));
+  return Array.from({ length: 8 }, (_, i) => tokens.getPropertyValue(`--series-${i + 1}`).trim());
+}
 const PLOT_SAMPLES = 120;
 /** Plot area margins inside the svg, in pixels. */
 const PLOT_LEFT = 48;
@@ -3073,7 +3051,6 @@ const PLOT_ZOOM_MIN = 0.25;
 const PLOT_ZOOM_MAX = 8;
 const PLOT_ZOOM_BUTTON = 1.3;
 const PLOT_ZOOM_WHEEL = 1.12;
-const PLOT_THRESHOLD_COLOR = '#ee996d';
 /** Leaves with these names (compared in lower case) are bookkeeping, not measurements. */
 const PLOT_SKIPPED_NAMES = new Set(['number of entries', 'device type', 'error register', 'controlword', 'statusword']);
 
@@ -3130,6 +3107,7 @@ function isPlottable(leaf, groupLabel) {
  * frequency and phase follow a signal's position in the whole catalogue.
  */
 function derivePlotSignals() {
+  const palette = plotPalette();
   const signals = [];
   const add = (prefix, leaf) => {
     const i = signals.length;
@@ -3139,7 +3117,7 @@ function derivePlotSignals() {
       key,
       label: key,
       unit: leaf.unit ?? '',
-      color: PLOT_PALETTE[i % PLOT_PALETTE.length],
+      color: palette[i % palette.length],
       base,
       amp: Math.abs(base) > 1 ? Math.abs(base) * 0.12 : 1,
       freq: 0.04 + (i % 5) * 0.03,
@@ -3187,6 +3165,12 @@ function refreshPlotSignals() {
   if (plotsVisible()) renderPlot();
 }
 
+/** Takes up the series colours of the concept on show, when they differ from the catalogue's. */
+function followPlotColours() {
+  const palette = plotPalette();
+  if (plotSignals.some((signal, i) => signal.color !== palette[i % palette.length])) refreshPlotSignals();
+}
+
 /** The signal a key names; with duplicate keys the first one in the catalogue. */
 function plotSignal(key) {
   return plotSignals.find((signal) => signal.key === key) ?? null;
@@ -3215,20 +3199,12 @@ function plotCoord(n) {
   return Number.isInteger(n) ? String(n) : n.toFixed(1);
 }
 
-/** An SVG element with attributes. */
-function plotSvgNode(tag, attrs, ...children) {
-  const node = document.createElementNS(PLOT_SVG_NS, tag);
-  for (const [name, value] of Object.entries(attrs)) node.setAttribute(name, String(value));
-  node.append(...children);
-  return node;
-}
-
 /** The svg's rendered size in whole pixels, or the fallback size while it has none. */
-function plotSize(svg) {
+function plotSize(chartSvg) {
   // A hidden chart has no size; asking for it would lay out the whole page
   // (at start-up, before the rest of the page is rendered).
-  if (svg.closest('[hidden]')) return { width: PLOT_FALLBACK_W, height: PLOT_FALLBACK_H };
-  const box = svg.getBoundingClientRect();
+  if (chartSvg.closest('[hidden]')) return { width: PLOT_FALLBACK_W, height: PLOT_FALLBACK_H };
+  const box = chartSvg.getBoundingClientRect();
   return { width: Math.round(box.width) || PLOT_FALLBACK_W, height: Math.round(box.height) || PLOT_FALLBACK_H };
 }
 
@@ -3250,11 +3226,11 @@ function plotViewRange(lo, hi, zoom, pan) {
 
 /** Draws a chart into #plot-svg at the svg's current size. */
 function drawPlotCanvas(chart) {
-  const svg = $('#plot-svg');
-  const { width: W, height: H } = plotSize(svg);
+  const chartSvg = $('#plot-svg');
+  const { width: W, height: H } = plotSize(chartSvg);
   const plotW = W - PLOT_LEFT - PLOT_RIGHT;
   const plotH = H - PLOT_TOP - PLOT_BOTTOM;
-  svg.setAttribute('viewBox', `0 0 ${W} ${H}`);
+  chartSvg.setAttribute('viewBox', `0 0 ${W} ${H}`);
   plotDrawnSize = { width: W, height: H };
 
   const series = [];
@@ -3296,32 +3272,32 @@ function drawPlotCanvas(chart) {
   const y = (v) => PLOT_TOP + (1 - (v - values.lo) / (values.hi - values.lo)) * plotH;
   const right = plotCoord(W - PLOT_RIGHT);
 
-  const nodes = [plotSvgNode('clipPath', { id: 'plotClip' },
-    plotSvgNode('rect', { x: PLOT_LEFT, y: PLOT_TOP, width: plotW, height: plotH }))];
+  const nodes = [svg('clipPath', { id: 'plotClip' },
+    svg('rect', { x: PLOT_LEFT, y: PLOT_TOP, width: plotW, height: plotH }))];
   for (let i = 0; i <= 4; i += 1) {
     const lineY = PLOT_TOP + (i / 4) * plotH;
-    nodes.push(plotSvgNode('line', { class: 'grid', x1: PLOT_LEFT, y1: plotCoord(lineY), x2: right, y2: plotCoord(lineY) }));
-    nodes.push(plotSvgNode('text', { class: 'axis', x: 42, y: plotCoord(lineY + 3), 'text-anchor': 'end' },
+    nodes.push(svg('line', { class: 'grid', x1: PLOT_LEFT, y1: plotCoord(lineY), x2: right, y2: plotCoord(lineY) }));
+    nodes.push(svg('text', { class: 'axis', x: 42, y: plotCoord(lineY + 3), 'text-anchor': 'end' },
       plotTickLabel(values.hi - (i / 4) * (values.hi - values.lo))));
   }
   for (let i = 0; i <= 3; i += 1) {
     const t = times.lo + (i / 3) * (times.hi - times.lo);
-    nodes.push(plotSvgNode('text', { class: 'axis', x: plotCoord(x(t)), y: H - 8, 'text-anchor': 'middle' },
+    nodes.push(svg('text', { class: 'axis', x: plotCoord(x(t)), y: H - 8, 'text-anchor': 'middle' },
       `${Math.round(chart.window - t)}s`));
   }
   for (const value of chart.thresholds) {
     const lineY = plotCoord(y(value));
-    nodes.push(plotSvgNode('line', { class: 'threshold', x1: PLOT_LEFT, y1: lineY, x2: right, y2: lineY }));
+    nodes.push(svg('line', { class: 'threshold', x1: PLOT_LEFT, y1: lineY, x2: right, y2: lineY }));
   }
   for (const { sig, points } of series) {
-    nodes.push(plotSvgNode('polyline', {
+    nodes.push(svg('polyline', {
       class: 'series',
       stroke: sig.color,
       'clip-path': 'url(#plotClip)',
       points: points.map((point) => `${plotCoord(x(point.t))},${plotCoord(y(point.v))}`).join(' '),
     }));
   }
-  svg.replaceChildren(...nodes);
+  chartSvg.replaceChildren(...nodes);
   $('.plot-canvas').classList.toggle('zoomed', chart.zoom !== 1);
 }
 
@@ -3442,25 +3418,22 @@ function endPlotPan() {
  * the image is being made.
  */
 function exportPlotPng() {
-  const svg = $('#plot-svg');
-  const { width: w, height: h } = plotSize(svg);
+  const chartSvg = $('#plot-svg');
+  const { width: w, height: h } = plotSize(chartSvg);
   const tokens = getComputedStyle($('.app'));
-  const hair = tokens.getPropertyValue('--hair').trim();
-  const muted = tokens.getPropertyValue('--muted').trim();
+  const [hair, muted, threshold] = ['--hair', '--muted', '--error'].map((name) => tokens.getPropertyValue(name).trim());
   const background = getComputedStyle($('.plot-canvas')).backgroundColor;
   const name = `${charts[activeChart].title.toLowerCase().replace(/\s+/g, '-')}.png`;
 
-  const copy = svg.cloneNode(true);
+  const copy = chartSvg.cloneNode(true);
   copy.setAttribute('width', String(w));
   copy.setAttribute('height', String(h));
-  const style = document.createElementNS(PLOT_SVG_NS, 'style');
-  style.textContent = [
+  copy.prepend(svg('style', {}, [
     `.grid { stroke: ${hair}; stroke-width: 1; }`,
     `.axis { fill: ${muted}; font-size: 9px; font-family: monospace; }`,
     '.series { fill: none; stroke-width: 1.6; }',
-    `.threshold { stroke: ${PLOT_THRESHOLD_COLOR}; stroke-width: 1; stroke-dasharray: 4 3; }`,
-  ].join('\n');
-  copy.insertBefore(style, copy.firstChild);
+    `.threshold { stroke: ${threshold}; stroke-width: 1; stroke-dasharray: 4 3; }`,
+  ].join('\n')));
 
   const source = URL.createObjectURL(new Blob([new XMLSerializer().serializeToString(copy)], { type: 'image/svg+xml' }));
   const image = new Image();
@@ -3541,18 +3514,18 @@ function wirePlots() {
   // The chart also changes size without a window resize (sidebar collapse,
   // another concept's layout); the drawing follows so its text is never scaled.
   if (typeof ResizeObserver === 'function') {
-    const svg = $('#plot-svg');
+    const chartSvg = $('#plot-svg');
     new ResizeObserver(() => {
       if (!plotsVisible()) return;
-      const { width, height } = plotSize(svg);
+      const { width, height } = plotSize(chartSvg);
       if (width !== plotDrawnSize.width || height !== plotDrawnSize.height) drawPlotCanvas(charts[activeChart]);
-    }).observe(svg);
+    }).observe(chartSvg);
   }
 }
 
 // The browser tests read the chart state and the catalogue on the page's own
 // module instance (importing this module again from the page returns it).
-export { PLOT_PALETTE, charts, plotValue, isPlottable, derivePlotSignals, sampleSignal, plotTickLabel, clampZoom };
+export { charts, plotValue, isPlottable, derivePlotSignals, sampleSignal, plotTickLabel, clampZoom };
 
 // ── Side by side ──
 //

@@ -1,7 +1,7 @@
 // Chromium through playwright-core: the engine the other two are compared with.
 
 import { launchBrowser } from '../fixture.mjs';
-import { pageErrorText, expression } from './page-script.mjs';
+import { dragMouse, expression, pageErrorText } from './page-script.mjs';
 
 export const name = 'chromium';
 
@@ -30,14 +30,7 @@ export async function launch({ downloads }) {
         click: (selector, { frame } = {}) => (frame ? page.frameLocator(frame).locator(selector).click() : page.click(selector)),
         type: (selector, text, { frame } = {}) => (frame ? page.frameLocator(frame) : page).locator(selector).pressSequentially(text),
         press: (chord) => page.keyboard.press(chord),
-        async drag(selector, dx, dy) {
-          const box = await page.locator(selector).boundingBox();
-          const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
-          await page.mouse.move(x, y);
-          await page.mouse.down();
-          await page.mouse.move(x + dx, y + dy, { steps: 4 });
-          await page.mouse.up();
-        },
+        drag: async (selector, dx, dy) => dragMouse(page.mouse, await page.locator(selector).boundingBox(), dx, dy),
         screenshot: (path, { fullPage = false } = {}) => page.screenshot({ path, fullPage }),
         close: () => context.close(),
       };

@@ -4,7 +4,7 @@
 import { existsSync } from 'node:fs';
 import path from 'node:path';
 import puppeteer from 'puppeteer-core';
-import { chordKeys, expression, pageErrorText } from './page-script.mjs';
+import { chordKeys, dragMouse, expression, pageErrorText } from './page-script.mjs';
 
 export const name = 'firefox';
 export const FIREFOX = '/usr/bin/firefox-esr';
@@ -69,14 +69,7 @@ export async function launch({ downloads }) {
           await page.keyboard.press(keys.at(-1));
           for (const key of held.reverse()) await page.keyboard.up(key);
         },
-        async drag(selector, dx, dy) {
-          const box = await (await page.$(selector)).boundingBox();
-          const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
-          await page.mouse.move(x, y);
-          await page.mouse.down();
-          await page.mouse.move(x + dx, y + dy, { steps: 4 });
-          await page.mouse.up();
-        },
+        drag: async (selector, dx, dy) => dragMouse(page.mouse, await (await page.$(selector)).boundingBox(), dx, dy),
         screenshot: (file, { fullPage = false } = {}) => page.screenshot({ path: file, fullPage }),
         close: () => page.close(),
       };

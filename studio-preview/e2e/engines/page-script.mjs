@@ -1,5 +1,6 @@
 // What every engine adapter shares: how a function and its arguments travel to
-// the page, and the page-side recorders the checks read back.
+// the page, the page-side recorders the checks read back, and the mouse drag
+// of the drivers that have a mouse of their own.
 
 /** A script expression that calls `fn` with `args` (JSON values) and yields its result. */
 export function expression(fn, args) {
@@ -28,4 +29,17 @@ export function recordPageErrors() {
     errors.push(`console: ${parts.join(' ')}`);
     original.apply(console, parts);
   };
+}
+
+/**
+ * Drags from the middle of `box` by (dx, dy) in `steps` moves with a driver's
+ * mouse (Playwright's and Puppeteer's take the same calls); with `hold` the
+ * button stays down at the end.
+ */
+export async function dragMouse(mouse, box, dx, dy, { steps = 4, hold = false } = {}) {
+  const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
+  await mouse.move(x, y);
+  await mouse.down();
+  await mouse.move(x + dx, y + dy, { steps });
+  if (!hold) await mouse.up();
 }

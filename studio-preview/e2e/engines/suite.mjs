@@ -6,13 +6,12 @@
 // ENGINE_SCREENSHOTS=<folder> also saves a screenshot per concept.
 
 import assert from 'node:assert/strict';
-import { mkdtemp, rm } from 'node:fs/promises';
-import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { setTimeout as sleep } from 'node:timers/promises';
-import { after, before, describe, it } from 'node:test';
-import { startLauncher } from '../fixture.mjs';
-import { CHECKS, CONCEPTS, openLab, regionBoxes } from './checks.mjs';
+import { describe, it } from 'node:test';
+import { useLab } from '../fixture.mjs';
+import { CONCEPTS } from '../lab.mjs';
+import { CHECKS, openLab, regionBoxes } from './checks.mjs';
 import * as chromium from './chromium.mjs';
 
 // A launcher that never got a ping ends 90-95 s after its start (plus a second
@@ -52,24 +51,12 @@ async function boxesPerConcept(page, origin, shotPrefix) {
 
 export function engineSuite(adapter) {
   describe(`the page in ${adapter.name}`, () => {
-    const env = {};
-    before(async () => {
-      env.downloads = await mkdtemp(path.join(tmpdir(), `quillcan-${adapter.name}-downloads-`));
-      env.launcher = await startLauncher();
-      env.startedAt = performance.now();
-      env.browser = await adapter.launch({ downloads: env.downloads });
-      env.page = await env.browser.newPage();
-    });
-    after(async () => {
-      if (env.browser && !env.closed) await env.browser.close();
-      await env.launcher?.stop();
-      if (env.downloads) await rm(env.downloads, { recursive: true, force: true });
-    });
+    const env = useLab({ engine: adapter });
 
     for (const check of CHECKS) {
-      it(check.name, async () => {
+      it(check.name, async (t) => {
         const seen = (await env.page.errors()).length;
-        await check.run(env.page, { origin: env.launcher.origin, engine: adapter.name });
+        await check.run(env.page, { origin: env.launcher.origin, engine: adapter.name, note: (text) => t.diagnostic(text) });
         assert.deepEqual((await env.page.errors()).slice(seen), [], 'page errors');
       });
     }
@@ -103,12 +90,11 @@ export function engineSuite(adapter) {
       // The pings are proven either by a launcher that outlived the no-ping
       // limit, or by one that ends within the deadline below, which then falls
       // before that limit. In between, wait for the limit to pass.
-      const open = () => performance.now() - env.startedAt;
+      const open = () => performance.now() - launcher.startedAt;
       if (open() > NO_PING_EARLIEST_MS - EXIT_WITHIN_MS && open() < NO_PING_LATEST_MS) await sleep(NO_PING_LATEST_MS - open());
       assert.equal(launcher.isRunning(), true, `launcher ended with the tab open: ${launcher.stdout.join(' | ')}`);
       // Closing the browser also closes the tab; the pings stop with it.
-      env.closed = true;
-      await env.browser.close();
+      await env.closeBrowser();
       const closedAt = performance.now();
       const result = await Promise.race([launcher.exited, sleep(EXIT_WITHIN_MS)]);
       assert.ok(result, `launcher still running ${Math.round(performance.now() - closedAt)} ms after the browser closed`);
