@@ -21,7 +21,6 @@
 
 #include "http_connection.hpp"
 #include "http_parser.hpp"
-#include "platform/platform.hpp"
 
 #include <algorithm>
 #include <array>
@@ -46,9 +45,6 @@ namespace http = beast::http;
 namespace {
 
 struct World {
-    // As in the launcher: a client gone while a body is sent from its file must not end the run.
-    World() { studio::platform::prepare_process(); }
-
     asio::io_context io;
     std::shared_ptr<const studio::Router> router = std::make_shared<const studio::Router>(
         studio::HeartbeatState::create(studio::SteadyClock::now()));

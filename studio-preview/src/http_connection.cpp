@@ -1,7 +1,5 @@
 #include "http_connection.hpp"
 
-#include "platform/platform.hpp"
-
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/buffer_traits.hpp>
 #include <boost/beast/core/buffers_suffix.hpp>
@@ -254,18 +252,10 @@ HttpConnection::Sent HttpConnection::answer(const Response& response, unsigned v
                                             bool keep_alive, bool head_only, AfterWrite after) {
     const auto date = dates_.head_end();
     date.copy(date_field_.data(), date.size());
-    // A body with a file of its own follows the pieces; HEAD sends neither.
-    body_file_ = head_only ? nullptr : response.body_file.get();
-    body_file_sent_ = 0;
-    pieces_ = answer_pieces(response, version, keep_alive, head_only || body_file_ != nullptr,
+    pieces_ = answer_pieces(response, version, keep_alive, head_only,
                             std::string_view(date_field_.data(), date.size()));
     after_write_ = after;
-    const auto sent =
-        send(std::span<const asio::const_buffer>(pieces_.parts.data(), pieces_.count));
-    if (sent != Sent::whole) {
-        return sent; // on_written sends the body file once the pieces are out
-    }
-    return send_body_file();
+    return send(std::span<const asio::const_buffer>(pieces_.parts.data(), pieces_.count));
 }
 
 HttpConnection::Sent HttpConnection::send(std::span<const asio::const_buffer> buffers) {
@@ -288,30 +278,8 @@ HttpConnection::Sent HttpConnection::send(std::span<const asio::const_buffer> bu
     return Sent::queued;
 }
 
-HttpConnection::Sent HttpConnection::send_body_file() {
-    if (body_file_ == nullptr) {
-        return Sent::whole;
-    }
-    beast::error_code ec;
-    body_file_sent_ += platform::send_body_file(socket_, *body_file_, body_file_sent_, ec);
-    if (body_file_sent_ == body_file_->size()) {
-        body_file_ = nullptr;
-        return Sent::whole;
-    }
-    if (ec != asio::error::would_block && ec != asio::error::try_again) {
-        close();
-        return Sent::closed;
-    }
-    // The rest each time the client has read enough, all of it within the write timeout.
-    if (!deadline_armed_) {
-        arm_deadline(response_write_timeout);
-    }
-    socket_.async_wait(asio::socket_base::wait_write,
-                       [self = shared_from_this()](beast::error_code e) { self->on_written(e); });
-    return Sent::queued;
-}
-
 void HttpConnection::on_written(const beast::error_code& ec) {
+    disarm_deadline();
     if (closed_) {
         return;
     }
@@ -319,10 +287,6 @@ void HttpConnection::on_written(const beast::error_code& ec) {
         close();
         return;
     }
-    if (send_body_file() != Sent::whole) {
-        return; // closed, or waiting for the socket again
-    }
-    disarm_deadline();
     after_written();
 }
 

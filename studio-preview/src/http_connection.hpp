@@ -57,8 +57,6 @@ std::optional<unsigned> refusal_status(const boost::beast::error_code& ec);
 // gather write, arms no timer and queues nothing. Only a request that comes in pieces arms the
 // head timeout, and only an answer the socket cannot take at once is written in the background
 // with the write timeout. The idle timeout is one wait that is moved on only when it comes due.
-// A body that has a body file goes out after its head by the kernel, from the file, in the same
-// way: as much as the socket takes at once, the rest each time the socket is writable again.
 //
 // The head and body limits are counted here, across reads: Beast takes a head line by line as its
 // lines arrive and holds its own limit only against the bytes of one call, so a head that comes in
@@ -92,7 +90,6 @@ private:
     Sent answer(const Response& response, unsigned version, bool keep_alive, bool head_only,
                 AfterWrite after);
     Sent send(std::span<const boost::asio::const_buffer> buffers);
-    Sent send_body_file();
     void on_written(const boost::beast::error_code& ec);
     void after_written();
     void refuse(unsigned status);
@@ -118,9 +115,6 @@ private:
 
     // The answer being written; its pieces point into the router's answers and date_field_.
     AnswerPieces pieces_;
-    // The body still to be sent from its file after the pieces, and how much of it is out.
-    const platform::BodyFile* body_file_ = nullptr;
-    std::size_t body_file_sent_ = 0;
     std::array<char, 64> date_field_{};
     AfterWrite after_write_ = AfterWrite::carry_on;
 

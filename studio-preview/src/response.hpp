@@ -2,12 +2,9 @@
 
 // One answer as it goes on the wire: a status, a list of header fields and a body. Every answer
 // the launcher sends is built by make_response, once, when serving starts; sending one costs a
-// gather write of its ready-made head, the connection and date fields, and its body, or, for a
-// large body where the platform offers it, a write of the head and the body sent by the kernel
-// from a copy made at start-up.
+// gather write of its ready-made head, the connection and date fields, and its body.
 
 #include <cstdint>
-#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -15,10 +12,6 @@
 #include <vector>
 
 namespace studio {
-
-namespace platform {
-class BodyFile;
-}
 
 struct HeaderField {
     std::string name;
@@ -36,9 +29,6 @@ struct Response {
     // the wire is the connection field when one is needed, the date field and the blank line.
     std::string head;
     ResponseBody body_storage;
-    // The same bytes as body(), in a form the kernel sends by itself; none for a body that goes
-    // out from memory.
-    std::shared_ptr<const platform::BodyFile> body_file;
 
     std::string_view body() const noexcept;
 };

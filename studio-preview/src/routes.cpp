@@ -2,7 +2,6 @@
 
 #include "asset_bundle.hpp"
 #include "media_types.hpp"
-#include "platform/platform.hpp"
 
 namespace studio {
 
@@ -77,16 +76,6 @@ const Response& refusal_for(const std::vector<Response>& refusals, unsigned stat
         }
     }
     return refusals.front(); // 400, the answer to anything malformed
-}
-
-// Gives a large body the copy that the kernel sends from. Without one (the platform offers none,
-// or making it failed) the body is written from memory as before.
-void add_body_file(Response& r) {
-    const auto body = r.body();
-    if (body.size() >= body_file_threshold && !body.empty()) {
-        r.body_file = platform::make_body_file(
-            std::span(reinterpret_cast<const std::uint8_t*>(body.data()), body.size()));
-    }
 }
 
 } // namespace
@@ -193,7 +182,6 @@ Router::Router(std::shared_ptr<HeartbeatState> heartbeat)
         index_ = make_response(
             200, {{"Content-Type", "text/html; charset=utf-8"}, {"Cache-Control", "no-store"}},
             with_launcher_marker(entry->text()));
-        add_body_file(index_);
     } else {
         index_ = not_found_;
     }
@@ -202,7 +190,6 @@ Router::Router(std::shared_ptr<HeartbeatState> heartbeat)
                                         {{"Content-Type", std::string(media_type_for(entry.name))},
                                          {"Cache-Control", "no-store"}},
                                         entry.bytes));
-        add_body_file(assets_.back());
     }
     for (const unsigned status : {400u, 413u, 431u, 505u}) {
         refusals_.push_back(make_response(status, {}));

@@ -22,10 +22,6 @@ inline constexpr std::string_view launcher_marker =
 
 inline constexpr std::string_view invalid_name_body = "Invalid URL: Invalid UTF-8 in `name`";
 
-// Bodies at least this large are sent by the kernel from a sealed copy where the platform offers
-// one (see platform::make_body_file); smaller ones go out with their head in one gather write.
-inline constexpr std::size_t body_file_threshold = 0;
-
 enum class Method { get, head, other };
 
 enum class RouteKind { index, ping, asset, none };

@@ -1,6 +1,5 @@
 // Linux and other POSIX systems: xdg-open for the browser, SIGINT/SIGTERM as the console
-// interrupt, plain write(2) for console lines. On Linux, large bodies go out by sendfile(2) from
-// sealed memory files; elsewhere they are written from memory.
+// interrupt, plain write(2) for console lines.
 
 #include "platform/platform.hpp"
 
@@ -15,11 +14,6 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-#ifdef __linux__
-#include <sys/mman.h>
-#include <sys/sendfile.h>
-#endif
 
 extern char** environ;
 
@@ -94,46 +88,10 @@ private:
     bool ok_ = false;
 };
 
-#ifdef __linux__
-
-// An anonymous memory file holding one body, sealed so that nothing can change, shrink or grow it
-// while it is being sent.
-class MemoryBodyFile final : public BodyFile {
-public:
-    MemoryBodyFile(int fd, std::size_t size) : fd_(fd), size_(size) {}
-    ~MemoryBodyFile() override { ::close(fd_); }
-    MemoryBodyFile(const MemoryBodyFile&) = delete;
-    MemoryBodyFile& operator=(const MemoryBodyFile&) = delete;
-
-    std::size_t size() const noexcept override { return size_; }
-    int fd() const noexcept { return fd_; }
-
-private:
-    int fd_;
-    std::size_t size_;
-};
-
-bool write_all(int fd, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const auto n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-#endif
-
 } // namespace
 
 void prepare_process() {
-    // A closed pipe on standard output, or a client gone while sendfile(2) writes to it, must not
-    // kill the launcher; writes then fail quietly.
+    // A closed pipe on standard output must not kill the launcher; writes then fail quietly.
     std::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -194,60 +152,6 @@ std::unique_ptr<InterruptWatch> watch_interrupt(boost::asio::any_io_executor exe
         return nullptr;
     }
     return watch;
-}
-
-std::unique_ptr<BodyFile> make_body_file(std::span<const std::uint8_t> bytes) {
-#ifdef __linux__
-    const int fd = ::memfd_create("studio-preview-body", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    if (fd < 0) {
-        return nullptr;
-    }
-    auto file = std::make_unique<MemoryBodyFile>(fd, bytes.size());
-    if (!write_all(fd, bytes) ||
-        ::fcntl(fd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
-        return nullptr;
-    }
-    return file;
-#else
-    (void)bytes;
-    return nullptr;
-#endif
-}
-
-std::size_t send_body_file(boost::asio::ip::tcp::socket& socket, const BodyFile& body,
-                           std::size_t offset, boost::system::error_code& ec) {
-    ec.clear();
-#ifdef __linux__
-    const auto& file = static_cast<const MemoryBodyFile&>(body);
-    std::size_t sent = 0;
-    while (offset + sent < file.size()) {
-        auto at = static_cast<off_t>(offset + sent);
-        const auto n =
-            ::sendfile(socket.native_handle(), file.fd(), &at, file.size() - offset - sent);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            ec = boost::asio::error::would_block;
-        } else if (n < 0) {
-            ec.assign(errno, boost::system::system_category());
-        } else {
-            ec = boost::asio::error::eof; // the file ended early; it is sealed, so never expected
-        }
-        break;
-    }
-    return sent;
-#else
-    (void)socket;
-    (void)body;
-    (void)offset;
-    ec = boost::asio::error::operation_not_supported;
-    return 0;
-#endif
 }
 
 } // namespace studio::platform

@@ -1,7 +1,6 @@
 // Windows: the launcher is a windowed (GUI-subsystem) program. It creates and attaches to no
 // console; console lines go to the standard handles only when the starter passed them. The browser
-// is opened with ShellExecuteW, Ctrl-C arrives through a console control handler. Answer bodies are
-// written from memory.
+// is opened with ShellExecuteW, Ctrl-C arrives through a console control handler.
 
 #include "platform/platform.hpp"
 
@@ -155,18 +154,6 @@ std::unique_ptr<InterruptWatch> watch_interrupt(boost::asio::any_io_executor exe
         return nullptr;
     }
     return std::make_unique<ConsoleControlWatch>();
-}
-
-// Bodies go out from memory, in one gather write with their head: nothing here has been measured
-// that would say a kernel-sent body pays on this platform.
-std::unique_ptr<BodyFile> make_body_file(std::span<const std::uint8_t>) {
-    return nullptr;
-}
-
-std::size_t send_body_file(boost::asio::ip::tcp::socket&, const BodyFile&, std::size_t,
-                           boost::system::error_code& ec) {
-    ec = boost::asio::error::operation_not_supported;
-    return 0;
 }
 
 } // namespace studio::platform

@@ -1,13 +1,12 @@
 // Preloaded into the launcher by the tests to make one system call fail, chosen by the environment
-// variable STUDIO_FAIL: "bind", "getsockname", "thread" (every thread), "second-thread" (every
-// thread after the first) or "memfd_create".
+// variable STUDIO_FAIL: "bind", "getsockname", "thread" (every thread) or "second-thread" (every
+// thread after the first).
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <pthread.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 
 namespace {
@@ -39,14 +38,6 @@ int getsockname(int fd, sockaddr* address, socklen_t* length) noexcept {
         return -1;
     }
     return next<int(int, sockaddr*, socklen_t*)>("getsockname")(fd, address, length);
-}
-
-int memfd_create(const char* name, unsigned flags) noexcept {
-    if (failing("memfd_create")) {
-        errno = ENOSYS;
-        return -1;
-    }
-    return next<int(const char*, unsigned)>("memfd_create")(name, flags);
 }
 
 int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
