@@ -4,8 +4,12 @@
 
 #include "fixture.hpp"
 
+#include <algorithm>
+#include <fstream>
+
 using itest::LauncherTest;
 using itest::RawConnection;
+using namespace std::chrono_literals;
 
 TEST_F(LauncherTest, KeepAliveServesManyRequestsOnOneConnection) {
     RawConnection c(port);
@@ -91,4 +95,119 @@ TEST_F(LauncherTest, AnswersLargerThanTheSocketTakesAtOnceArriveWholeAndInOrder)
     EXPECT_EQ(head->status, 200);
     EXPECT_EQ(head->get("content-length"),
               std::to_string(itest::web_file("index.html").size() + 53));
+}
+
+namespace {
+
+// The largest send buffer the system lets a TCP socket grow to.
+std::size_t largest_send_buffer() {
+    std::ifstream in("/proc/sys/net/ipv4/tcp_wmem");
+    std::size_t low = 0, initial = 0, largest = 0;
+    in >> low >> initial >> largest;
+    return std::max<std::size_t>(largest, 4 * 1024 * 1024);
+}
+
+// Enough copies of a GET that their answers overflow the launcher's send buffer twice over: the
+// launcher cannot hand them all to the system and has to wait for the client to read.
+std::string overflowing(const std::string& target, std::size_t body_size) {
+    const auto copies = 2 * largest_send_buffer() / body_size + 1;
+    std::string requests;
+    for (std::size_t i = 0; i < copies; ++i) {
+        requests += "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n";
+    }
+    return requests;
+}
+
+} // namespace
+
+TEST_F(LauncherTest, AClientThatReadsSlowlyGetsEveryAnswerWholeAndInOrder) {
+    // The client's window is a few KiB, it reads 512 bytes at a time, and it asks for more than
+    // the launcher's socket can hold: the launcher's writes go partial and it has to wait for the
+    // socket again and again. A HEAD between the GETs must send no body byte.
+    const struct {
+        std::string target;
+        std::string file;
+    } cases[] = {{"/app.js", "app.js"},
+                 {"/style.css", "style.css"},
+                 {"/index%2Ehtml", "index.html"},
+                 {"/quillcan-icon.png", "quillcan-icon.png"}};
+    for (const auto& c : cases) {
+        const auto file = itest::web_file(c.file);
+        const auto gets = overflowing(c.target, file.size());
+        const auto count =
+            gets.size() / ("GET " + c.target + " HTTP/1.1\r\nHost: x\r\n\r\n").size();
+        RawConnection slow(port, itest::SlowReading{});
+        ASSERT_TRUE(slow.connected());
+        slow.send(gets + "HEAD " + c.target + " HTTP/1.1\r\nHost: x\r\n\r\n" + gets +
+                  "GET /__studio/ping HTTP/1.1\r\nHost: x\r\n\r\n");
+        for (std::size_t i = 0; i < 2 * count + 1; ++i) {
+            const bool head = i == count;
+            const auto a = slow.read_answer(head, 20s);
+            ASSERT_TRUE(a) << c.target << " answer " << i;
+            ASSERT_EQ(a->status, 200) << c.target << " answer " << i;
+            if (head) {
+                EXPECT_EQ(a->get("content-length"), std::to_string(file.size())) << c.target;
+            } else {
+                ASSERT_TRUE(a->body == file) << c.target << " answer " << i << " is not the file";
+            }
+        }
+        const auto ping = slow.read_answer(false, 20s);
+        ASSERT_TRUE(ping) << c.target << ": a body was longer than its length";
+        EXPECT_EQ(ping->status, 204) << c.target;
+    }
+}
+
+TEST_F(LauncherTest, ClientsGoneInTheMiddleOfABodyLeaveNothingBehind) {
+    // Each client asks for the script more often than the launcher's socket holds and goes away
+    // while the launcher is waiting to send the rest: before reading anything, after reading the
+    // head and the first bytes of the body, or not at all until the launcher is asked to stop.
+    const bool own_process = !itest::LauncherProcess::under_compatibility_layer();
+    // Counted once the launcher serves: it opens what it needs for that after its banner.
+    ASSERT_TRUE(itest::fetch(port, "GET", "/__studio/ping"));
+    const auto descriptors = itest::open_descriptors(launcher->pid());
+    const auto many = overflowing("/app.js", itest::web_file("app.js").size());
+    const auto started_sending = [&](const RawConnection& c) {
+        return itest::wait_until(
+            [&] {
+                const auto queued = itest::send_queue(port, c.local_port());
+                return queued && *queued > 0;
+            },
+            20s);
+    };
+    for (const bool read_head : {false, true}) {
+        for (int i = 0; i < 4; ++i) {
+            RawConnection c(port, itest::SlowReading{});
+            ASSERT_TRUE(c.connected());
+            c.send(many);
+            ASSERT_TRUE(started_sending(c)) << "read_head " << read_head;
+            if (read_head) {
+                const auto head = c.read_answer(true, 20s);
+                ASSERT_TRUE(head);
+                EXPECT_EQ(head->status, 200);
+            }
+        } // closed with unread bytes: the launcher's next write fails
+    }
+    const auto a = itest::fetch(port, "GET", "/app.js");
+    ASSERT_TRUE(a) << "the launcher stopped serving";
+    EXPECT_EQ(a->status, 200);
+    EXPECT_TRUE(a->body == itest::web_file("app.js"));
+    if (own_process) {
+        EXPECT_TRUE(itest::wait_until(
+            [&] { return itest::open_descriptors(launcher->pid()) <= descriptors; }, 20s))
+            << "connections of clients that went away are still open";
+    }
+
+    // A client that never reads holds the stop no longer than the write timeout.
+    RawConnection stalled(port, itest::SlowReading{});
+    ASSERT_TRUE(stalled.connected());
+    stalled.send(many);
+    ASSERT_TRUE(started_sending(stalled));
+    if (!own_process) {
+        return; // no Ctrl-C to send through the compatibility layer
+    }
+    launcher->send_signal(SIGINT);
+    const auto status = launcher->wait_exit(30s);
+    ASSERT_TRUE(status) << "a client in the middle of a body held the stop";
+    EXPECT_EQ(*status, 0);
+    EXPECT_EQ(launcher->stderr_text(), "");
 }

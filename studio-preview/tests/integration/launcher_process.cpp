@@ -298,7 +298,12 @@ std::optional<std::uint16_t> listening_port_of(pid_t pid) {
     return sockets.front().port;
 }
 
-std::map<std::uint16_t, std::size_t> receive_queues(std::uint16_t local_port) {
+namespace {
+
+// One of the two queues /proc/net/tcp gives for each IPv4 socket on a local port, by remote port.
+enum class Queue { send, receive };
+
+std::map<std::uint16_t, std::size_t> queues_of(std::uint16_t local_port, Queue which) {
     std::map<std::uint16_t, std::size_t> queues;
     std::ifstream in("/proc/net/tcp");
     std::string line;
@@ -311,20 +316,37 @@ std::map<std::uint16_t, std::size_t> receive_queues(std::uint16_t local_port) {
         std::string slot, local, remote, state, tx_rx;
         fields >> slot >> local >> remote >> state >> tx_rx; // "tx:rx" in hexadecimal
         if (port_of(local) == local_port) {
+            const auto colon = tx_rx.find(':');
             queues[static_cast<std::uint16_t>(port_of(remote))] =
-                std::stoul(tx_rx.substr(tx_rx.find(':') + 1), nullptr, 16);
+                which == Queue::send ? std::stoul(tx_rx.substr(0, colon), nullptr, 16)
+                                     : std::stoul(tx_rx.substr(colon + 1), nullptr, 16);
         }
     }
     return queues;
 }
 
-std::optional<std::size_t> receive_queue(std::uint16_t local_port, std::uint16_t remote_port) {
-    const auto queues = receive_queues(local_port);
+std::optional<std::size_t> queue_of(std::uint16_t local_port, std::uint16_t remote_port,
+                                    Queue which) {
+    const auto queues = queues_of(local_port, which);
     const auto it = queues.find(remote_port);
     if (it == queues.end()) {
         return std::nullopt;
     }
     return it->second;
+}
+
+} // namespace
+
+std::map<std::uint16_t, std::size_t> receive_queues(std::uint16_t local_port) {
+    return queues_of(local_port, Queue::receive);
+}
+
+std::optional<std::size_t> receive_queue(std::uint16_t local_port, std::uint16_t remote_port) {
+    return queue_of(local_port, remote_port, Queue::receive);
+}
+
+std::optional<std::size_t> send_queue(std::uint16_t local_port, std::uint16_t remote_port) {
+    return queue_of(local_port, remote_port, Queue::send);
 }
 
 std::size_t open_descriptors(pid_t pid) {

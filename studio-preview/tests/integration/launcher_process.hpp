@@ -101,6 +101,8 @@ std::vector<ListeningSocket> listening_sockets_of(pid_t pid);
 std::map<std::uint16_t, std::size_t> receive_queues(std::uint16_t local_port);
 // The one of the socket with these ports; nothing when there is no such socket.
 std::optional<std::size_t> receive_queue(std::uint16_t local_port, std::uint16_t remote_port);
+// The bytes that socket has been given to send and the peer has not yet taken.
+std::optional<std::size_t> send_queue(std::uint16_t local_port, std::uint16_t remote_port);
 
 // How many file descriptors pid holds open.
 std::size_t open_descriptors(pid_t pid);

@@ -24,6 +24,20 @@ RawConnection::RawConnection(std::uint16_t port) : socket_(io_) {
     connected_ = !ec;
 }
 
+RawConnection::RawConnection(std::uint16_t port, SlowReading slow)
+    : socket_(io_), buffer_(slow.read_size) {
+    boost::system::error_code ec;
+    // Set before connecting, so that the window offered to the launcher is small from the start.
+    socket_.open(asio::ip::tcp::v4(), ec);
+    if (!ec) {
+        socket_.set_option(asio::socket_base::receive_buffer_size(slow.receive_buffer), ec);
+    }
+    if (!ec) {
+        socket_.connect({asio::ip::address_v4::loopback(), port}, ec);
+    }
+    connected_ = !ec;
+}
+
 std::vector<Segmentation> segmentations(std::string_view bytes,
                                         const std::vector<std::size_t>& marks) {
     using std::chrono::microseconds;

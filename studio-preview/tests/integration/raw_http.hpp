@@ -48,9 +48,17 @@ struct HttpAnswer {
     }
 };
 
+// A client that takes answers slowly: a small receive buffer, so that the launcher's socket fills
+// and its writes go partial, and reads of a few bytes at a time.
+struct SlowReading {
+    int receive_buffer = 4096;
+    std::size_t read_size = 512;
+};
+
 class RawConnection {
 public:
     explicit RawConnection(std::uint16_t port);
+    RawConnection(std::uint16_t port, SlowReading slow);
 
     bool connected() const { return connected_; }
     std::uint16_t local_port() const;

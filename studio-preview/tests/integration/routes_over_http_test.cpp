@@ -65,12 +65,16 @@ TEST_F(LauncherTest, AssetsAreServedByteForByteWithTheirTypes) {
 
 TEST_F(LauncherTest, HeadGivesTheGetHeadersWithoutABody) {
     itest::RawConnection c(port);
-    c.send("HEAD /style.css HTTP/1.1\r\nHost: x\r\n\r\n");
-    const auto head = c.read_answer(true);
-    ASSERT_TRUE(head);
-    EXPECT_EQ(head->status, 200);
-    EXPECT_EQ(head->get("content-type"), "text/css");
-    EXPECT_EQ(head->get("content-length"), std::to_string(itest::web_file("style.css").size()));
+    for (const auto& [name, type] :
+         {std::pair{"style.css", "text/css"}, std::pair{"app.js", "text/javascript"},
+          std::pair{"quillcan-icon.png", "image/png"}}) {
+        c.send("HEAD /" + std::string(name) + " HTTP/1.1\r\nHost: x\r\n\r\n");
+        const auto head = c.read_answer(true);
+        ASSERT_TRUE(head) << name;
+        EXPECT_EQ(head->status, 200) << name;
+        EXPECT_EQ(head->get("content-type"), type);
+        EXPECT_EQ(head->get("content-length"), std::to_string(itest::web_file(name).size()));
+    }
     // The connection stays usable: no body bytes were sent before the next answer.
     c.send("HEAD / HTTP/1.1\r\nHost: x\r\n\r\n");
     const auto index = c.read_answer(true);
