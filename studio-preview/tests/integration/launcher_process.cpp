@@ -1,6 +1,7 @@
 #include "launcher_process.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -349,11 +350,21 @@ std::optional<std::size_t> send_queue(std::uint16_t local_port, std::uint16_t re
     return queue_of(local_port, remote_port, Queue::send);
 }
 
-std::size_t open_descriptors(pid_t pid) {
+std::size_t open_descriptors(pid_t pid, std::string_view kind) {
+    const auto folder = "/proc/" + std::to_string(pid) + "/fd/";
     std::size_t count = 0;
-    if (DIR* dir = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+    if (DIR* dir = ::opendir(folder.c_str())) {
         while (const dirent* e = ::readdir(dir)) {
-            count += e->d_name[0] != '.';
+            if (e->d_name[0] == '.') {
+                continue;
+            }
+            // The link reads "socket:[inode]", "pipe:[inode]", a path…
+            std::array<char, 64> target{};
+            const auto n = ::readlink((folder + e->d_name).c_str(), target.data(), target.size());
+            count +=
+                kind.empty() ||
+                (n > 0 &&
+                 std::string_view(target.data(), static_cast<std::size_t>(n)).starts_with(kind));
         }
         ::closedir(dir);
     }

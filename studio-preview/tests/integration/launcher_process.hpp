@@ -104,8 +104,8 @@ std::optional<std::size_t> receive_queue(std::uint16_t local_port, std::uint16_t
 // The bytes that socket has been given to send and the peer has not yet taken.
 std::optional<std::size_t> send_queue(std::uint16_t local_port, std::uint16_t remote_port);
 
-// How many file descriptors pid holds open.
-std::size_t open_descriptors(pid_t pid);
+// How many file descriptors pid holds open; with a kind ("socket", "pipe"…), only those of it.
+std::size_t open_descriptors(pid_t pid, std::string_view kind = {});
 
 // Resident memory of pid in KiB (VmRSS), or 0 when unknown.
 std::size_t resident_kib(pid_t pid);
