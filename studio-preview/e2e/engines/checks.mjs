@@ -246,6 +246,40 @@ export const CHECKS = [
     },
   },
   {
+    name: 'a refused polling period draws its field in the invalid colour, an accepted one in the field colours',
+    async run(page, { origin }) {
+      await openLab(page, origin, '?scenario=live');
+      await page.click('#tab-daq');
+      // Fills the form as typed and reads the field's colours beside the ones
+      // its tokens resolve to where it stands.
+      const look = (event, period) => page.evaluate((event, period) => {
+        const select = document.querySelector('#daq-event');
+        select.value = event;
+        select.dispatchEvent(new Event('change', { bubbles: true }));
+        const field = document.querySelector('#daq-rate');
+        field.value = period;
+        field.dispatchEvent(new Event('input', { bubbles: true }));
+        const probe = document.createElement('span');
+        field.after(probe);
+        const token = (name) => {
+          probe.style.color = `var(${name})`;
+          return getComputedStyle(probe).color;
+        };
+        const tokens = { invalid: token('--invalid'), border: token('--border'), text: token('--text') };
+        probe.remove();
+        const style = getComputedStyle(field);
+        return { marked: field.classList.contains('invalid'), border: style.borderTopColor, text: style.color, tokens };
+      }, event, period);
+      const refused = await look('poll', '0');
+      assert.equal(refused.marked, true);
+      assert.notEqual(refused.tokens.invalid, refused.tokens.border);
+      assert.deepEqual([refused.border, refused.text], [refused.tokens.invalid, refused.tokens.invalid]);
+      const accepted = await look('poll', '20');
+      assert.equal(accepted.marked, false);
+      assert.deepEqual([accepted.border, accepted.text], [accepted.tokens.border, accepted.tokens.text]);
+    },
+  },
+  {
     name: 'plots zoom with the buttons, pan with a grab drag and export the PNG',
     async run(page, { origin, note }) {
       await openLab(page, origin, '?scenario=live');
