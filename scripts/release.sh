@@ -27,12 +27,8 @@ fail() {
     exit 1
 }
 
-stage() {
-    local name=$1 start=$SECONDS
-    shift
-    "$@"
-    echo "== $name: $((SECONDS - start)) s"
-}
+# shellcheck source=scripts/stage.sh
+. scripts/stage.sh
 
 # A failed run leaves no dist/ behind that could be taken for its result.
 rm -rf dist

@@ -5,12 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-stage() {
-    local name=$1 start=$SECONDS
-    shift
-    "$@"
-    echo "== $name: $((SECONDS - start)) s"
-}
+# shellcheck source=scripts/stage.sh
+. scripts/stage.sh
 
 scripts/setup-debian.sh test
 for preset in asan tsan; do

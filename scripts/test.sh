@@ -6,12 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-stage() {
-    local name=$1 start=$SECONDS
-    shift
-    "$@"
-    echo "== $name: $((SECONDS - start)) s"
-}
+# shellcheck source=scripts/stage.sh
+. scripts/stage.sh
 
 stage "set-up" scripts/setup-debian.sh test
 stage "configure" cmake --preset release >/dev/null
