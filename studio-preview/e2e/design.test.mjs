@@ -155,7 +155,16 @@ describe('layouts', () => {
         const s = getComputedStyle(document.querySelector(selector));
         return [s.display, s.gridTemplateColumns.split(' ').length, s.gridRowStart];
       }));
-      assert.deepEqual(inner, [['none', 1, 'auto'], ['grid', 2, 'auto'], ['grid', 1, 'span 3']]);
+      // The connection fields in three columns (adapter, bitrate, the device card spanning their
+      // rows), so the dock is no higher than the card; the protocols column shows its three closed
+      // sections whole, and scrolls only what opens.
+      assert.deepEqual(inner, [['none', 1, 'auto'], ['grid', 3, 'auto'], ['grid', 1, '1']]);
+      assert.deepEqual(await page.evaluate(() => {
+        const protocols = document.querySelector('.setup > .protocols');
+        const box = protocols.getBoundingClientRect();
+        return [protocols.scrollHeight <= protocols.clientHeight,
+          [...protocols.querySelectorAll('summary')].every((s) => s.getBoundingClientRect().bottom <= box.bottom)];
+      }), [true, true]);
       await collapse(page);
       assertBoxes(await layout(page), { setup: null, main: { left: 0, top: 0, right: 0 }, toggle: SQUARE }, 'collapsed');
     });

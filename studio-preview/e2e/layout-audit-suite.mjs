@@ -66,10 +66,12 @@ function labRows() {
 /**
  * Runs in the page: how the sidebar and the object tree fill their columns,
  * as lines naming what does not. The sidebar is as high as its column, or as
- * the window where the column is taller; the tree's box reaches down to the
- * main area's bottom line.
+ * the window where the column is taller; docked on top, it leaves the main
+ * area at least the lower half of the window (wider than the narrow layout,
+ * where the dock's two rows and the lab bar's three take more); the tree's
+ * box reaches down to the main area's bottom line.
  */
-function columnGaps() {
+export function columnGaps() {
   const gaps = [];
   const box = (selector) => document.querySelector(selector).getBoundingClientRect();
   const [setup, main] = [box('.setup'), box('.monitor')];
@@ -77,6 +79,10 @@ function columnGaps() {
   if (setup.width > 0 && (setup.right <= main.left + 1 || setup.left >= main.right - 1)) {
     const want = Math.min(main.height, innerHeight);
     if (Math.abs(setup.height - want) > 1) gaps.push(`sidebar ${Math.round(setup.height)}px high beside a ${Math.round(main.height)}px column`);
+  }
+  const mainTop = main.top + scrollY;
+  if (setup.width > 0 && setup.bottom <= main.top + 1 && innerWidth > 900 && mainTop > innerHeight / 2) {
+    gaps.push(`main area starts ${Math.round(mainTop)}px down a ${innerHeight}px window below the docked setup`);
   }
   if (!document.querySelector('#objects-panel').hidden) {
     const gap = box('.monitor-bottom').top - box('#obj-tree').bottom;

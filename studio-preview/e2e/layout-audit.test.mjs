@@ -8,7 +8,7 @@ import { describe, it } from 'node:test';
 import { useLab } from './fixture.mjs';
 import { findLayoutFaults } from './text-boxes.mjs';
 import { showTab } from './busy-state.mjs';
-import { HEIGHT, WIDTHS, chartSizesTo, layoutAuditSuite } from './layout-audit-suite.mjs';
+import { HEIGHT, WIDTHS, chartSizesTo, columnGaps, layoutAuditSuite } from './layout-audit-suite.mjs';
 import * as chromium from './engines/chromium.mjs';
 
 layoutAuditSuite(chromium, { widths: [600, ...WIDTHS] });
@@ -73,6 +73,20 @@ describe('in Chromium alone', () => {
         ];
         for (const pattern of expect) assert.ok(faults.some((fault) => pattern.test(fault)), `${pattern} in ${faults.join('\n')}`);
       });
+    });
+
+    it('sees a sidebar short of its column and a docked setup that leaves the main area less than half the window', async () => {
+      for (const [concept, planted, fault] of [
+        ['studio', '.setup { max-height: 300px !important; }', /^sidebar 300px high beside a \d+px column$/],
+        ['console', '.setup { padding-bottom: 120px !important; }', /^main area starts \d+px down a 900px window below the docked setup$/],
+      ]) {
+        await withLab({ query: `?scenario=live&concept=${concept}`, viewport: { width: 1280, height: HEIGHT } }, async (page) => {
+          assert.deepEqual(await page.evaluate(columnGaps), [], `${concept}: clean before the fault is planted`);
+          await page.addStyleTag({ content: planted });
+          const gaps = await page.evaluate(columnGaps);
+          assert.ok(gaps.some((gap) => fault.test(gap)), `${fault} in ${gaps.join('\n')}`);
+        });
+      }
     });
 
     it('sees a chart that passes through other sizes while the concept changes', async () => {
