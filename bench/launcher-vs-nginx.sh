@@ -359,7 +359,9 @@ ratios() { # TABLE OTHER CASE
 }
 
 # Where the time goes, per request: each server's CPU time (all its threads and processes) and
-# system calls while wrk -t1 -c16 runs against it alone.
+# system calls while wrk -t1 -c16 runs against it alone; and wrk's own CPU time, which says whether
+# the figures of that shape measure the server or the load generator (one wrk thread busy all the
+# time is one whole processor: the server cannot be asked faster than that).
 PROFILE_LINES=()
 if ((PROFILE)) && command -v perf >/dev/null; then
     for path in "${PATHS[@]}"; do
@@ -369,15 +371,17 @@ if ((PROFILE)) && command -v perf >/dev/null; then
                 -p "$(tr ' ' ',' <<<"${MEMBERS[$who]% }")" -o "$TMP/perf.txt" -- sleep 5 >/dev/null 2>&1 &
             perf_pid=$!
             PIDS+=("$perf_pid")
-            run_fg wrk -t1 -c16 -d5s "$(url "$who" "$path")" >"$TMP/wrk.txt" 2>&1
+            run_fg perf stat -x, -e task-clock -o "$TMP/perf-wrk.txt" -- \
+                wrk -t1 -c16 -d5s "$(url "$who" "$path")" >"$TMP/wrk.txt" 2>&1
             wait "$perf_pid"
             forget_pid "$perf_pid"
             PROFILE_LINES+=("$(awk -F, -v who="${NAME[$who]}" -v path="$path" \
-                -v n="$(awk '/requests in/ { print $1 }' "$TMP/wrk.txt")" '
+                -v n="$(awk '/requests in/ { print $1 }' "$TMP/wrk.txt")" \
+                -v wrk="$(awk -F, '$3 == "task-clock" { print $1 }' "$TMP/perf-wrk.txt")" '
                 $3 == "task-clock" { cpu = $1 } $3 == "context-switches" { cs = $1 }
                 $3 == "raw_syscalls:sys_enter" { sc = $1 }
-                END { if (n > 0 && cpu != "") printf "  %-8s %-10s %7.1f us CPU, %5.2f system calls, %5.2f context switches per request (%d requests in 5 s)",
-                      who, path, cpu * 1000 / n, sc / n, cs / n, n }' "$TMP/perf.txt")")
+                END { if (n > 0 && cpu != "") printf "  %-8s %-10s %7.1f us CPU, %5.2f system calls, %5.2f context switches per request (%d requests in 5 s); wrk %5.1f us CPU per request, %3.0f%% of a processor",
+                      who, path, cpu * 1000 / n, sc / n, cs / n, n, wrk * 1000 / n, wrk / 50 }' "$TMP/perf.txt")")
         done
     done
 fi
@@ -521,7 +525,7 @@ for shape in "${SHAPES[@]}"; do
     done
 done
 if ((${#PROFILE_LINES[@]})); then
-    printf 'Per request under wrk -t1 -c16 (perf stat; CPU of the server only, wrk not counted):\n'
+    printf 'Per request under wrk -t1 -c16 (perf stat; the server'\''s CPU, then wrk'\''s own, and the share of one processor wrk used):\n'
     printf '%s\n' "${PROFILE_LINES[@]}"
 fi
 printf '  idle CPU is scheduler time of all threads (/proc/PID/task/*/schedstat); nginx figures add master and workers.\n'
